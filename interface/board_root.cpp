@@ -1,0 +1,144 @@
+#include "board_root.h"
+
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+#ifdef KV_BOARD_BUILD
+constexpr bool kSeamCompiledIn = false;
+#else
+constexpr bool kSeamCompiledIn = true;
+#endif
+
+// Read anew on every call: tests switch sandboxes inside one process, and the cost is
+// one getenv() next to a system call.
+const char *sysroot_or_empty() {
+  if (!kSeamCompiledIn) return "";
+  const char *root = getenv("KV_SYSROOT");
+  return root ? root : "";
+}
+
+bool has_sysroot() { return sysroot_or_empty()[0] != '\0'; }
+
+// FNV-1a, 64 bits: stable across processes and architectures.
+uint64_t fnv1a(const void *data, size_t len, uint64_t hash = 1469598103934665603ULL) {
+  const auto *p = static_cast<const unsigned char *>(data);
+  for (size_t i = 0; i < len; ++i) {
+    hash ^= p[i];
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
+// Adds or removes `name` in the sandbox's module list (one module a line, as the kernel lists them).
+int rewrite_modules(const std::string &modules, const char *name, bool add) {
+  std::string kept;
+  if (FILE *in = fopen(modules.c_str(), "r")) {
+    char line[512];
+    while (fgets(line, sizeof line, in)) {
+      size_t n = strcspn(line, " \n");
+      if (n == strlen(name) && strncmp(line, name, n) == 0) continue;
+      kept += line;
+    }
+    fclose(in);
+  }
+  if (add) kept += std::string(name) + " 0 0 - Live 0x00000000\n";
+  FILE *out = fopen(modules.c_str(), "w");
+  if (!out) return -1;
+  fputs(kept.c_str(), out);
+  fclose(out);
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char *kv_sysroot(void) { return sysroot_or_empty(); }
+
+int kv_path(const char *path, char *out, size_t outlen) {
+  if (!out || outlen == 0) return -1;
+  out[0] = '\0';
+  if (!path) return -1;
+  const char *root = sysroot_or_empty();
+  size_t rlen = strlen(root), plen = strlen(path);
+  if (rlen + plen + 1 > outlen) return -1;
+  memcpy(out, root, rlen);
+  memcpy(out + rlen, path, plen + 1);
+  return 0;
+}
+
+int kv_open(const char *path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & O_CREAT) {
+    va_list ap;
+    va_start(ap, flags);
+    mode = static_cast<mode_t>(va_arg(ap, int));
+    va_end(ap);
+  }
+  char full[1024];
+  if (kv_path(path, full, sizeof full) != 0) return -1;
+  return open(full, flags, mode);
+}
+
+FILE *kv_fopen(const char *path, const char *mode) {
+  char full[1024];
+  if (kv_path(path, full, sizeof full) != 0) return nullptr;
+  return fopen(full, mode);
+}
+
+int kv_system(const char *command) { return system(command); }
+
+FILE *kv_popen(const char *command, const char *mode) { return popen(command, mode); }
+
+int kv_pclose(FILE *stream) { return pclose(stream); }
+
+int kv_ipc_key(int key) {
+  if (!has_sysroot()) return key;
+  const char *root = sysroot_or_empty();
+  uint64_t h = fnv1a(root, strlen(root));
+  h = fnv1a(&key, sizeof key, h);
+  // Positive, and never IPC_PRIVATE (0) nor one of the system's own small keys.
+  auto derived = static_cast<int>((h ^ (h >> 32)) & 0x7FFFFFFF);
+  return derived < 0x01000000 ? derived + 0x01000000 : derived;
+}
+
+int kv_set_clock(const struct timespec *ts) {
+  if (!ts) return -1;
+  if (!has_sysroot()) return clock_settime(CLOCK_REALTIME, ts);
+  FILE *f = kv_fopen("/sim/clock", "w");
+  if (!f) return -1;
+  fprintf(f, "%lld %ld\n", static_cast<long long>(ts->tv_sec), static_cast<long>(ts->tv_nsec));
+  fclose(f);
+  return 0;
+}
+
+int kv_init_module(const void *image, unsigned long len, const char *params, const char *name) {
+  if (!has_sysroot())
+    return static_cast<int>(syscall(SYS_init_module, image, len, params ? params : ""));
+  if (!name || !name[0]) return -1;
+  return rewrite_modules(kv::rooted("/proc/modules"), name, true);
+}
+
+int kv_delete_module(const char *name, unsigned int flags) {
+  if (!has_sysroot()) return static_cast<int>(syscall(SYS_delete_module, name, flags));
+  if (!name) return -1;
+  return rewrite_modules(kv::rooted("/proc/modules"), name, false);
+}
+
+}  // extern "C"
+
+namespace kv {
+std::string rooted(std::string_view path) {
+  return std::string(sysroot_or_empty()) + std::string(path);
+}
+}  // namespace kv

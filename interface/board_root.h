@@ -1,0 +1,64 @@
+/*
+ * board_root: the one seam between the programs and the board.
+ *
+ * Every fixed path of the board (sysfs nodes, serial ports, /mnt, /proc, /opt/vcam ...),
+ * every shell command, the clock, kernel modules and System V IPC keys pass through here.
+ * When the environment variable KV_SYSROOT names a folder, paths are taken below it and
+ * IPC keys are derived from it, so a simulated board on a workstation never touches the
+ * host. Unset (and always in the firmware build), paths and keys are the system's own.
+ */
+#ifndef KV_BOARD_ROOT_H
+#define KV_BOARD_ROOT_H
+
+#include <stddef.h>
+#include <stdio.h>
+#include <time.h>
+
+struct timespec;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The folder that holds the simulated board, or "" on a real board. */
+const char *kv_sysroot(void);
+
+/* Writes the rooted form of the absolute board path `path` into `out` (size `outlen`).
+ * Returns 0, or -1 when it does not fit (out then holds "" when outlen > 0). */
+int kv_path(const char *path, char *out, size_t outlen);
+
+/* Opens a board path through the seam; same flags and results as open()/fopen(). */
+int kv_open(const char *path, int flags, ...);
+FILE *kv_fopen(const char *path, const char *mode);
+
+/* The one shell-command runner: system() and popen()/pclose() with the board's PATH. */
+int kv_system(const char *command);
+FILE *kv_popen(const char *command, const char *mode);
+int kv_pclose(FILE *stream);
+
+/* The IPC key to use for the system key `key` (identical on the board). */
+int kv_ipc_key(int key);
+
+/* Sets the wall clock. Under a sysroot the requested value is written to
+ * "<root>/sim/clock" (seconds and nanoseconds) and the host clock is left alone. */
+int kv_set_clock(const struct timespec *ts);
+
+/* Kernel modules. Under a sysroot the module name is added to or removed from the
+ * sandbox's proc/modules. Results as init_module()/delete_module(). */
+int kv_init_module(const void *image, unsigned long len, const char *params, const char *name);
+int kv_delete_module(const char *name, unsigned int flags);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
+#include <string>
+#include <string_view>
+namespace kv {
+/* Rooted form of a board path, for C++ callers. */
+std::string rooted(std::string_view path);
+}
+#endif
+
+#endif

@@ -1,0 +1,361 @@
+#include "sandbox.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/shm.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "board_root.h"
+
+namespace fs = std::filesystem;
+
+namespace kvsim {
+namespace {
+
+// Tools the board runs by command line; all stand-ins in a sandbox, so no test ever
+// runs the workstation's own mount, killall or hwclock.
+const char *const kStandInTools[] = {
+    "mount", "umount", "fsck_msdos", "mkdosfs", "flash_eraseall", "hwclock", "aplay",
+    "killall", "hostapd", "dnsmasq", "wpa_cli", "wpa_supplicant", "dhcpcd", "boa", "bftpd",
+    "ifconfig", "ps", "insmod", "rmmod", "reboot", "poweroff", "udhcpc", "route", "iwconfig",
+    "mkfs.vfat", "sd_repartition.sh", "hdparm", "fdisk"};
+
+const char *const kBoardFolders[] = {
+    "/sys/devices/platform", "/dev", "/proc", "/mnt/nand/log", "/mnt/mmc", "/opt/vcam",
+    "/var/run", "/var/log", "/tmp", "/etc", "/bin", "/sim/tools", "/sim/out", "/sim/ctl",
+    "/sim/log", "/sim/run"};
+
+void must(bool ok, const std::string &what) {
+  if (!ok) throw std::runtime_error("sandbox: " + what + ": " + strerror(errno));
+}
+
+std::string slurp(const std::string &file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void setOrUnset(const char *name, bool had, const std::string &value) {
+  if (had)
+    setenv(name, value.c_str(), 1);
+  else
+    unsetenv(name);
+}
+
+std::string scriptText(const ToolScript &s) {
+  std::string text = "status=" + std::to_string(s.status) + "\n";
+  text += "delay_ms=" + std::to_string(s.delay_ms) + "\n";
+  for (const auto &line : splitLines(s.output)) text += "output=" + line + "\n";
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string> splitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t nl = text.find('\n', start);
+    if (nl == std::string_view::npos) nl = text.size();
+    lines.emplace_back(text.substr(start, nl - start));
+    start = nl + 1;
+  }
+  return lines;
+}
+
+bool contains(std::string_view haystack, std::string_view needle) {
+  return haystack.find(needle) != std::string_view::npos;
+}
+
+std::string Sandbox::programDir() { return KV_PROGRAM_BIN_DIR; }
+std::string Sandbox::simDir() { return KV_SIM_BIN_DIR; }
+
+Sandbox::Sandbox() {
+  std::string base = fs::temp_directory_path().string() + "/kvsim.XXXXXX";
+  std::vector<char> tmpl(base.begin(), base.end());
+  tmpl.push_back('\0');
+  must(mkdtemp(tmpl.data()) != nullptr, "mkdtemp");
+  root_ = tmpl.data();
+
+  const char *old_root = getenv("KV_SYSROOT");
+  const char *old_path = getenv("PATH");
+  had_sysroot_ = old_root != nullptr;
+  had_path_ = old_path != nullptr;
+  if (old_root) saved_sysroot_ = old_root;
+  if (old_path) saved_path_ = old_path;
+
+  buildTree();
+  setenv("KV_SYSROOT", root_.c_str(), 1);
+  std::string path = root_ + "/bin:" + programDir() + ":" + simDir() + ":/usr/bin:/bin";
+  setenv("PATH", path.c_str(), 1);
+  for (int key : {kSettingsKey, kSystemServerKey, kEventBusKey, kAvServerKey, kGpsChannelKey})
+    trackIpcKey(key);
+}
+
+Sandbox::~Sandbox() {
+  stopAll();
+  for (int fd : fds_) close(fd);
+  for (int key : ipc_keys_) removeIpc(key);
+  setOrUnset("KV_SYSROOT", had_sysroot_, saved_sysroot_);
+  setOrUnset("PATH", had_path_, saved_path_);
+  if (getenv("KV_KEEP_SANDBOX")) {
+    fprintf(stderr, "sandbox kept: %s\n", root_.c_str());
+    return;
+  }
+  std::error_code ec;
+  fs::remove_all(root_, ec);
+}
+
+void Sandbox::buildTree() const {
+  for (const char *dir : kBoardFolders) fs::create_directories(root_ + dir);
+  write("/proc/mounts", "rootfs / rootfs rw 0 0\nproc /proc proc rw 0 0\n");
+  write("/proc/modules", "");
+  write("/proc/meminfo",
+        "MemTotal:          119644 kB\nMemFree:            31636 kB\n"
+        "Buffers:             1084 kB\nCached:              20484 kB\n");
+  write("/proc/version", "Linux version 2.6.32.17-davinci1 (gcc version 4.2.4) #1 PREEMPT\n");
+  for (const char *tool : kStandInTools) installTool(tool);
+}
+
+std::string Sandbox::path(std::string_view board_path) const {
+  return root_ + std::string(board_path);
+}
+
+void Sandbox::write(std::string_view board_path, std::string_view content) const {
+  std::string file = path(board_path);
+  fs::create_directories(fs::path(file).parent_path());
+  // Written to a new file and renamed, so a program reading the node never sees half.
+  std::string tmp = file + ".new";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  }
+  fs::rename(tmp, file);
+}
+
+void Sandbox::append(std::string_view board_path, std::string_view content) const {
+  std::string file = path(board_path);
+  fs::create_directories(fs::path(file).parent_path());
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string Sandbox::read(std::string_view board_path) const { return slurp(path(board_path)); }
+
+bool Sandbox::exists(std::string_view board_path) const {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path(board_path), ec));
+}
+
+void Sandbox::remove(std::string_view board_path) const {
+  std::error_code ec;
+  fs::remove_all(path(board_path), ec);
+}
+
+void Sandbox::mkdir(std::string_view board_path) const { fs::create_directories(path(board_path)); }
+
+// ---- processes ---------------------------------------------------------------------
+
+std::string Sandbox::outFile(pid_t pid, const char *stream) const {
+  return root_ + "/sim/out/" + std::to_string(pid) + "." + stream;
+}
+
+pid_t Sandbox::start(const std::vector<std::string> &argv, const std::vector<std::string> &env) {
+  if (argv.empty()) throw std::invalid_argument("sandbox: empty command");
+  std::string exe = argv[0];
+  if (exe.find('/') == std::string::npos) {
+    for (const auto &dir : {simDir(), programDir()}) {
+      if (access((dir + "/" + exe).c_str(), X_OK) == 0) {
+        exe = dir + "/" + exe;
+        break;
+      }
+    }
+  }
+  std::vector<char *> args;
+  for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+
+  fflush(nullptr);
+  pid_t pid = fork();
+  must(pid >= 0, "fork");
+  if (pid == 0) {
+    setpgid(0, 0);
+    std::string out = root_ + "/sim/out/" + std::to_string(getpid());
+    int o = open((out + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open((out + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = open("/dev/null", O_RDONLY);
+    if (o >= 0) dup2(o, 1);
+    if (e >= 0) dup2(e, 2);
+    if (in >= 0) dup2(in, 0);
+    for (const auto &kv : env) putenv(const_cast<char *>(kv.c_str()));
+    execvp(exe.c_str(), args.data());
+    fprintf(stderr, "sandbox: cannot run %s: %s\n", exe.c_str(), strerror(errno));
+    _exit(127);
+  }
+  setpgid(pid, pid);
+  children_[pid] = Child{argv[0]};
+  return pid;
+}
+
+pid_t Sandbox::startServer(const std::string &name, const std::vector<std::string> &args) {
+  std::string ready = "/sim/run/" + name + ".ready";
+  remove(ready);
+  std::vector<std::string> argv{name};
+  argv.insert(argv.end(), args.begin(), args.end());
+  pid_t pid = start(argv);
+  bool up = waitUntil([&] { return exists(ready) || !running(pid); }, 10000ms);
+  if (!up || !running(pid))
+    throw std::runtime_error("sandbox: stand-in " + name + " did not start: " + stderrOf(pid));
+  return pid;
+}
+
+int Sandbox::wait(pid_t pid, Ms timeout) {
+  auto it = children_.find(pid);
+  if (it == children_.end()) return -1;
+  if (it->second.reaped) return it->second.status;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    pid_t got = waitpid(pid, &status, WNOHANG);
+    if (got == pid) {
+      it->second.reaped = true;
+      it->second.status = status;
+      return status;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+int Sandbox::exitCode(int wait_status) {
+  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+  return -1;
+}
+
+void Sandbox::signal(pid_t pid, int sig) const {
+  if (children_.count(pid)) ::kill(pid, sig);
+}
+
+bool Sandbox::running(pid_t pid) { return children_.count(pid) && wait(pid, 0ms) == -1; }
+
+void Sandbox::kill(pid_t pid) {
+  auto it = children_.find(pid);
+  if (it == children_.end()) return;
+  ::kill(-pid, SIGKILL);  // the whole group: shells and tools it started too
+  ::kill(pid, SIGKILL);
+  wait(pid, 5000ms);
+}
+
+void Sandbox::stopAll() {
+  for (auto &[pid, child] : children_) {
+    ::kill(-pid, SIGKILL);
+    if (!child.reaped) ::kill(pid, SIGKILL);
+  }
+  for (auto &[pid, child] : children_)
+    if (!child.reaped) wait(pid, 5000ms);
+}
+
+std::string Sandbox::stdoutOf(pid_t pid) const { return slurp(outFile(pid, "out")); }
+std::string Sandbox::stderrOf(pid_t pid) const { return slurp(outFile(pid, "err")); }
+
+// ---- stand-in tools ----------------------------------------------------------------
+
+void Sandbox::installTool(const std::string &name) const {
+  std::string link = root_ + "/bin/" + name;
+  std::error_code ec;
+  fs::remove(link, ec);
+  fs::create_symlink(simDir() + "/kv_standin_tool", link);
+}
+
+void Sandbox::scriptTool(const std::string &name, const ToolScript &script, int call) const {
+  std::string file = "/sim/tools/" + name + (call > 0 ? "." + std::to_string(call) : "");
+  write(file, scriptText(script));
+}
+
+std::vector<std::string> Sandbox::commands() const { return splitLines(read("/sim/commands.log")); }
+
+std::vector<std::string> Sandbox::commandsOf(const std::string &name) const {
+  std::vector<std::string> mine;
+  for (auto &line : commands())
+    if (line == name || line.rfind(name + " ", 0) == 0) mine.push_back(line);
+  return mine;
+}
+
+// ---- stand-in servers --------------------------------------------------------------
+
+void Sandbox::setControl(const std::string &server, const std::string &key,
+                         std::string_view value) const {
+  write("/sim/ctl/" + server + "/" + key, value);
+}
+
+void Sandbox::clearControl(const std::string &server, const std::string &key) const {
+  remove("/sim/ctl/" + server + "/" + key);
+}
+
+std::vector<std::string> Sandbox::serverLog(const std::string &server) const {
+  return splitLines(read("/sim/log/" + server + ".log"));
+}
+
+// ---- serial ports ------------------------------------------------------------------
+
+int Sandbox::openPty(std::string_view board_path) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  must(master >= 0, "posix_openpt");
+  must(grantpt(master) == 0 && unlockpt(master) == 0, "unlockpt");
+  const char *port = ptsname(master);
+  must(port != nullptr, "ptsname");
+  // Keep the port side open too: without any holder the terminal hangs up between the
+  // program's opens, and bytes written in between would be lost.
+  int held = open(port, O_RDWR | O_NOCTTY);
+  must(held >= 0, "open pty port");
+  struct termios raw;
+  tcgetattr(held, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(held, TCSANOW, &raw);
+  fds_.push_back(held);
+  fds_.push_back(master);
+  std::string link = path(board_path);
+  fs::create_directories(fs::path(link).parent_path());
+  std::error_code ec;
+  fs::remove(link, ec);
+  fs::create_symlink(port, link);
+  return master;
+}
+
+// ---- IPC ---------------------------------------------------------------------------
+
+void Sandbox::trackIpcKey(int key) { ipc_keys_.push_back(key); }
+
+void Sandbox::removeIpc(int key) {
+  key_t k = kv_ipc_key(key);
+  int q = msgget(k, 0);
+  if (q >= 0) msgctl(q, IPC_RMID, nullptr);
+  int s = shmget(k, 0, 0);
+  if (s >= 0) shmctl(s, IPC_RMID, nullptr);
+}
+
+bool Sandbox::waitUntil(const std::function<bool()> &done, Ms timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
+}  // namespace kvsim

@@ -1,0 +1,127 @@
+// A disposable simulated board in a temporary folder: the board root of the programs
+// under test (KV_SYSROOT), stand-in tools first on PATH, processes started inside it,
+// pseudo-terminals for the serial ports. Everything it made (files, processes, queues,
+// segments) is gone when it is destroyed, whether the test passed or not.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvsim {
+
+using namespace std::chrono_literals;
+using Ms = std::chrono::milliseconds;
+
+// What a stand-in tool does on one call: its exit status, what it prints, how long it
+// takes first (-1: never returns).
+struct ToolScript {
+  int status = 0;
+  std::string output;
+  int delay_ms = 0;
+};
+
+// IPC keys of the system's channels; the sandbox removes their derived queues and
+// segments at the end.
+inline constexpr int kSettingsKey = 12930021;
+inline constexpr int kSystemServerKey = 14073;
+inline constexpr int kEventBusKey = 49601;
+inline constexpr int kAvServerKey = 74565;
+inline constexpr int kGpsChannelKey = 49609;
+
+class Sandbox {
+ public:
+  Sandbox();
+  ~Sandbox();
+  Sandbox(const Sandbox &) = delete;
+  Sandbox &operator=(const Sandbox &) = delete;
+
+  const std::string &root() const { return root_; }
+  // The sandbox file that stands for the board path `board_path` ("/sys/...").
+  std::string path(std::string_view board_path) const;
+
+  void write(std::string_view board_path, std::string_view content) const;
+  void append(std::string_view board_path, std::string_view content) const;
+  std::string read(std::string_view board_path) const;  // "" when missing
+  bool exists(std::string_view board_path) const;
+  void remove(std::string_view board_path) const;
+  void mkdir(std::string_view board_path) const;
+
+  // ---- processes -------------------------------------------------------------------
+  // Starts `argv` in its own process group with this sandbox's environment plus `env`
+  // ("NAME=value"). A bare program name is looked up among the stand-in servers, then
+  // the system's programs of this build. Standard output and error are kept in files.
+  pid_t start(const std::vector<std::string> &argv, const std::vector<std::string> &env = {});
+  // Starts a stand-in server and waits until it says it is ready.
+  pid_t startServer(const std::string &name, const std::vector<std::string> &args = {});
+  // Waits for the process to end; its wait status, or -1 on time-out (still running).
+  int wait(pid_t pid, Ms timeout = 10000ms);
+  // Exit code of a wait status, or 128 + signal.
+  static int exitCode(int wait_status);
+  void signal(pid_t pid, int sig) const;
+  void kill(pid_t pid);  // SIGKILL to its group, and reaps it
+  bool running(pid_t pid);
+  std::string stdoutOf(pid_t pid) const;
+  std::string stderrOf(pid_t pid) const;
+
+  // ---- stand-in tools --------------------------------------------------------------
+  // Tools on the sandbox's PATH that log their command line and answer as scripted.
+  void installTool(const std::string &name) const;
+  // Script for every call (call 0) or for the n-th call only (1-based).
+  void scriptTool(const std::string &name, const ToolScript &script, int call = 0) const;
+  // Every command line the stand-in tools were called with, in order ("name arg ...").
+  std::vector<std::string> commands() const;
+  std::vector<std::string> commandsOf(const std::string &name) const;
+
+  // ---- stand-in servers ------------------------------------------------------------
+  // Control files a stand-in server reads on every request (sim/ctl/<server>/<key>).
+  void setControl(const std::string &server, const std::string &key, std::string_view value) const;
+  void clearControl(const std::string &server, const std::string &key) const;
+  // What a stand-in server logged about the requests it received.
+  std::vector<std::string> serverLog(const std::string &server) const;
+
+  // ---- serial ports ----------------------------------------------------------------
+  // Creates a pseudo-terminal, links `board_path` ("/dev/ttyS1") to its port side and
+  // returns the other end (owned by the sandbox) for the test to read and write.
+  int openPty(std::string_view board_path);
+
+  // ---- IPC -------------------------------------------------------------------------
+  void trackIpcKey(int key);
+  // Removes the queue and segment of a system key now (as seen from this sandbox).
+  static void removeIpc(int key);
+
+  // Polls `done` every 20 ms until it holds or `timeout` passes.
+  static bool waitUntil(const std::function<bool()> &done, Ms timeout);
+
+  // Where this build put its programs and stand-ins.
+  static std::string programDir();
+  static std::string simDir();
+
+ private:
+  struct Child {
+    std::string name;
+    bool reaped = false;
+    int status = 0;
+  };
+  void buildTree() const;
+  void stopAll();
+  std::string outFile(pid_t pid, const char *stream) const;
+
+  std::string root_;
+  std::string saved_sysroot_, saved_path_;
+  bool had_sysroot_ = false, had_path_ = false;
+  std::map<pid_t, Child> children_;
+  std::vector<int> ipc_keys_;
+  std::vector<int> fds_;
+};
+
+// Text helpers shared by the tests and the stand-ins.
+std::vector<std::string> splitLines(std::string_view text);
+bool contains(std::string_view haystack, std::string_view needle);
+
+}  // namespace kvsim

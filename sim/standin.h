@@ -1,0 +1,40 @@
+// Helpers shared by the stand-in tools and servers of the sandbox: sandbox paths,
+// control files, the log of received requests.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kvsim {
+
+// KV_SYSROOT + board path.
+std::string simPath(const std::string &board_path);
+bool readFile(const std::string &file, std::string &text);
+// "key=value" lines, in order; repeated keys are kept.
+std::vector<std::pair<std::string, std::string>> parseSettings(const std::string &text);
+// Appends one whole line (with "\n") in one write, so lines of concurrent writers never mix.
+void appendLine(const std::string &board_path, const std::string &line);
+
+// Control of a stand-in server by the test: the files sim/ctl/<server>/<key>.
+class Control {
+ public:
+  explicit Control(std::string server) : server_(std::move(server)) {}
+  bool has(const std::string &key) const;
+  int number(const std::string &key, int fallback) const;
+  std::string text(const std::string &key) const;  // "" when missing
+  // "key=value" settings of the file `key` (for example "reply.300").
+  std::map<std::string, std::string> settings(const std::string &key) const;
+  // Appends a line to sim/log/<server>.log.
+  void log(const std::string &line) const;
+  // Tells the sandbox that the server is up (sim/run/<server>.ready).
+  void ready() const;
+  const std::string &server() const { return server_; }
+
+ private:
+  std::string file(const std::string &key) const;
+  std::string server_;
+};
+
+}  // namespace kvsim

@@ -1,0 +1,94 @@
+// kv_standin_tool: stands in for a program the board runs by command line (mount,
+// killall, aplay, hostapd ...). Installed in a sandbox's bin/ under the tool's name.
+//
+// Each call appends "name arg1 arg2 ..." to sim/commands.log and then answers as the
+// test scripted it in sim/tools/<name>.<call> (that call only) or sim/tools/<name>
+// (every call): lines "status=N", "delay_ms=N" (-1: never return), "output=text".
+// Unscripted calls succeed silently. Tools with a behaviour of their own (the mount table,
+// signals to sandbox processes ...) find it in the table at the end.
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "standin.h"
+
+namespace {
+
+struct Script {
+  int status = 0;
+  int delay_ms = 0;
+  std::string output;
+};
+
+std::string baseName(const char *argv0) {
+  const char *slash = strrchr(argv0, '/');
+  return slash ? slash + 1 : argv0;
+}
+
+// Counts this tool's calls across processes; returns the 1-based number of this call.
+int nextCallNumber(const std::string &name) {
+  std::string file = kvsim::simPath("/sim/tools/" + name + ".calls");
+  int fd = open(file.c_str(), O_RDWR | O_CREAT, 0644);
+  if (fd < 0) return 1;
+  flock(fd, LOCK_EX);
+  char buf[32] = {0};
+  ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
+  int call = (n > 0 ? atoi(buf) : 0) + 1;
+  std::string text = std::to_string(call) + "\n";
+  // A count that cannot be stored only loses per-call scripts; the call still answers.
+  if (ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) < 0) call = 1;
+  flock(fd, LOCK_UN);
+  close(fd);
+  return call;
+}
+
+Script loadScript(const std::string &name, int call) {
+  Script s;
+  std::string text;
+  if (!kvsim::readFile(kvsim::simPath("/sim/tools/" + name + "." + std::to_string(call)), text))
+    kvsim::readFile(kvsim::simPath("/sim/tools/" + name), text);
+  for (const auto &[key, value] : kvsim::parseSettings(text)) {
+    if (key == "status") s.status = atoi(value.c_str());
+    if (key == "delay_ms") s.delay_ms = atoi(value.c_str());
+    if (key == "output") s.output += value + "\n";
+  }
+  return s;
+}
+
+using Behaviour = int (*)(int argc, char **argv);
+
+struct Special {
+  const char *tool;
+  Behaviour run;
+};
+
+// Tools whose effect on the board the sandbox keeps true. Runs after a successful
+// scripted answer; its result becomes the exit status.
+const Special kSpecials[] = {
+    {"", nullptr},
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::string name = baseName(argv[0]);
+  std::string line = name;
+  for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
+  kvsim::appendLine("/sim/commands.log", line);
+
+  Script s = loadScript(name, nextCallNumber(name));
+  if (s.delay_ms < 0)
+    for (;;) pause();
+  if (s.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(s.delay_ms));
+  fputs(s.output.c_str(), stdout);
+  if (s.status != 0) return s.status;
+  for (const auto &special : kSpecials)
+    if (special.run && name == special.tool) return special.run(argc, argv);
+  return 0;
+}

@@ -23,12 +23,15 @@
 //   delay_ms        N: every answer goes out N ms late
 //   length.<id>     N: requests of event <id> are answered with `length` N instead
 //   exit            present: the server exits at once, with the status written in it
+//   quiet           present: no event log (the benchmark's setting: a log line costs a
+//                   write() as dear as the exchange it records)
 //   gsensor_items   the G-sensor feed, one item per line, oldest first:
 //                     llTick llTick2 nAxis1 nAxis2 nAxis3 nReserved nSensor4 nBattery
 //                   decimal, separated by blanks; missing trailing fields are 0; blank
 //                   lines and lines starting with '#' are skipped. The last 50 are served.
 // SIGTERM or SIGINT end the server with status 0.
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -36,6 +39,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -66,6 +70,7 @@ void on_quit_signal(int) { g_quit = 1; }
 // What the test has told the server to do; reloaded when a control file changes.
 struct Controls {
   bool hang = false;
+  bool quiet = false;
   int delay_ms = 0;
   std::map<int, int> length_by_id;
 };
@@ -113,6 +118,7 @@ std::string control_dir() { return kvsim::simPath(std::string("/sim/ctl/") + kNa
 Controls load_controls(const kvsim::Control &ctl) {
   Controls c;
   c.hang = ctl.has("hang");
+  c.quiet = ctl.has("quiet");
   c.delay_ms = ctl.number("delay_ms", 0);
   std::error_code ec;
   for (const auto &entry : std::filesystem::directory_iterator(control_dir(), ec)) {
@@ -191,8 +197,39 @@ struct Bus {
   int shmid = -1;
 };
 
-void log_event(const kvsim::Control &ctl, const Bus &bus, const KV_MSG_BUF &rec) {
-  char line[128 + 2 * PROC_MSG_SIZE];
+// The log of received events, sim/log/kv_server.log, the file kvsim::Control::log
+// appends to. Held open, because opening it per line would cost more than the exchange
+// the benchmark measures; reopened when a test has removed it. One write() per line, so
+// lines never mix with another writer's.
+class EventLog {
+ public:
+  explicit EventLog(const kvsim::Control &ctl)
+      : path_(kvsim::simPath("/sim/log/" + ctl.server() + ".log")) {}
+  ~EventLog() {
+    if (fd_ >= 0) close(fd_);
+  }
+  EventLog(const EventLog &) = delete;
+  EventLog &operator=(const EventLog &) = delete;
+
+  void write_line(char *line, int n) {
+    struct stat st;
+    if (fd_ >= 0 && (fstat(fd_, &st) != 0 || st.st_nlink == 0)) {
+      close(fd_);
+      fd_ = -1;
+    }
+    if (fd_ < 0) fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    line[n] = '\n';
+    if (fd_ >= 0 && write(fd_, line, static_cast<size_t>(n) + 1) < 0) perror("kv_server: log");
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// "id=.. src=.. length=.. offset=.. payload=<hex>", the payload read from the slot.
+void log_event(EventLog &log, const Bus &bus, const KV_MSG_BUF &rec) {
+  static char line[128 + 2 * PROC_MSG_SIZE + 2];
   int n = snprintf(line, 128, "id=%d src=%d length=%d offset=%d payload=", rec.cmd, rec.src,
                    rec.length, rec.offset);
   if (rec.length > 0) {
@@ -204,7 +241,7 @@ void log_event(const kvsim::Control &ctl, const Bus &bus, const KV_MSG_BUF &rec)
       n += snprintf(line + n, 2, "?");
     }
   }
-  ctl.log(std::string(line, static_cast<size_t>(n)));
+  log.write_line(line, n);
 }
 
 // The previous G-sensor data go into the requester's own slot, which it does not touch
@@ -254,6 +291,7 @@ bool refresh_controls(const kvsim::Control &ctl, ControlWatch &watch, Controls &
 int serve(const kvsim::Control &ctl, const Bus &bus) {
   ControlWatch watch(control_dir());
   Controls c = load_controls(ctl);
+  EventLog log(ctl);
   while (!g_quit) {
     KV_MSG_BUF rec;
     if (Msg_Rsv(bus.qid, MSG_TYPE_MSG1, &rec, kRecordSize) < 0) {
@@ -262,7 +300,7 @@ int serve(const kvsim::Control &ctl, const Bus &bus) {
       return 1;
     }
     if (!refresh_controls(ctl, watch, c)) break;
-    log_event(ctl, bus, rec);
+    if (!c.quiet) log_event(log, bus, rec);
     // One-way messages carry src 0; a reply of type 1 would come back to this server.
     if (rec.src >= kFirstClient) answer(ctl, c, bus, rec);
   }

@@ -125,16 +125,9 @@ bool open_locked(const char *name) {
   return true;
 }
 
-// Bytes as one write(): with the descriptor opened for appending, a line of one process
+// Bytes as one write(): with a descriptor opened for appending, a line of one process
 // lands whole even while other processes append to the same file.
-void write_whole(FILE *f, const char *bytes, size_t len) {
-  fflush(f);
-  int fd = fileno(f);
-  if (fd < 0) {
-    fwrite(bytes, 1, len, f);
-    fflush(f);
-    return;
-  }
+void write_fd(int fd, const char *bytes, size_t len) {
   while (len > 0) {
     ssize_t n = write(fd, bytes, len);
     if (n < 0 && errno == EINTR) continue;
@@ -144,16 +137,28 @@ void write_whole(FILE *f, const char *bytes, size_t len) {
   }
 }
 
+void write_whole(FILE *f, const char *bytes, size_t len) {
+  fflush(f);
+  int fd = fileno(f);
+  if (fd >= 0) return write_fd(fd, bytes, len);
+  fwrite(bytes, 1, len, f);
+  fflush(f);
+}
+
 // One log line: date, tag part, ": ", the text. Returns its length.
-int emit_locked(const char *text) {
+size_t format_line_locked(const char *text, char *line, size_t size) {
   LogState &s = state();
   char date[kDateSize];
   format_date(date, sizeof date, local_time(now()));
-  char line[kLineSize];
-  int n = s.tag[0] ? snprintf(line, sizeof line, "%s [%s]: %s", date, s.tag, text)
-                   : snprintf(line, sizeof line, "%s: %s", date, text);
+  int n = s.tag[0] ? snprintf(line, size, "%s [%s]: %s", date, s.tag, text)
+                   : snprintf(line, size, "%s: %s", date, text);
   if (n < 0) return 0;
-  size_t len = static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1;
+  return static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
+}
+
+int emit_locked(const char *text) {
+  char line[kLineSize];
+  size_t len = format_line_locked(text, line, sizeof line);
   write_whole(current_locked(), line, len);
   return static_cast<int>(len);
 }
@@ -166,16 +171,26 @@ int log_to_stream(int level, const char *text) {
   return emit_locked(text);
 }
 
+// Opened, appended and closed per message, so no file stays open between messages (the
+// flash can be unmounted at any time). A plain descriptor rather than a stream: nothing
+// is allocated per message.
 int log_to_file(int level, const char *filename, const char *text) {
   if (!filename || !IsNanMountedL()) return log_to_stream(level, text);
   if (!level_passes(level)) return 0;
   std::lock_guard<std::mutex> lock(state().stream_mutex);
   LogState &s = state();
+  close_locked();  // the current stream is standard error afterwards
   copy_text(s.last_name, sizeof s.last_name, filename);
-  open_locked(filename);  // a file that cannot be opened: the line goes to standard error
-  int n = emit_locked(text);
-  close_locked();
-  return n;
+  char line[kLineSize];
+  size_t len = format_line_locked(text, line, sizeof line);
+  int fd = open(filename, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    write_whole(stderr, line, len);  // a file that cannot be opened: standard error
+  } else {
+    write_fd(fd, line, len);
+    close(fd);
+  }
+  return static_cast<int>(len);
 }
 
 // ---- shell commands ------------------------------------------------------------------

@@ -367,13 +367,6 @@ TEST_F(Log, a_hex_dump_lists_sixteen_bytes_a_row) {
   EXPECT_EQ(GetCapturedStderr(), "2024-05-06 10:20:30 [t]: empty (4 bytes):\n");
 }
 
-TEST_F(Log, date_and_time_have_a_fixed_form) {
-  char buf[20];
-  KVGetDateTime(buf);
-  EXPECT_STREQ(buf, "2024-05-06 10:20:30");
-  KVGetDateTime(nullptr);
-}
-
 // ---- copies to the card -----------------------------------------------------------------
 
 TEST_F(Log, the_dumps_copy_logs_and_flash_files_to_the_card) {

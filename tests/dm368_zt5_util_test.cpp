@@ -245,18 +245,6 @@ TEST(StatusReaders, battery_level_is_given_in_millivolts) {
   EXPECT_EQ(GetCapturedStderr(), "Error: can't open device\n");
 }
 
-TEST(StatusReaders, board_type_is_the_number_in_the_node) {
-  kvsim::Sandbox board;
-  for (auto [text, type] : {std::pair{"0\n", 0}, {"2\n", 2}, {"17", 17}, {"rear", 0}}) {
-    board.write(KV_NODE_BOARD_INFO, text);
-    EXPECT_EQ(kv_device_get_board_info(), type) << text;
-  }
-  board.write(KV_NODE_BOARD_INFO, "");
-  CaptureStderr();
-  EXPECT_EQ(kv_device_get_board_info(), -1);
-  EXPECT_EQ(GetCapturedStderr(), "Error: can't read data\n");
-}
-
 TEST(StatusReaders, the_internal_battery_is_switched_on_with_three_bytes) {
   kvsim::Sandbox board;
   EXPECT_EQ(enable_internal_battery(), 0);
@@ -269,24 +257,16 @@ TEST(StatusReaders, the_internal_battery_is_switched_on_with_three_bytes) {
 
 // ---- white LED --------------------------------------------------------------------------
 
-TEST(WhiteLed, writes_a_sixteen_byte_record) {
+TEST(WhiteLed, writes_a_sixteen_byte_record_and_never_a_cut_one) {
   kvsim::Sandbox board;
-  NodeTap tap(board, KV_NODE_WHITE_LED);
-  EXPECT_EQ(set_white_led(500, 250), 0);
-  EXPECT_EQ(tap.written(), record("500_250", 16));
-}
-
-TEST(WhiteLed, a_text_too_long_for_the_record_is_not_sent_cut) {
-  kvsim::Sandbox board;
-  NodeTap tap(board, KV_NODE_WHITE_LED);
-  CaptureStderr();
-  EXPECT_EQ(set_white_led(INT_MIN, 1000000), -1);  // "-2147483648_1000000": 18 characters
-  EXPECT_EQ(GetCapturedStderr(), "Error: can't write data\n");
-  EXPECT_EQ(tap.written(), "");
-}
-
-TEST(WhiteLed, a_missing_node_is_reported) {
-  kvsim::Sandbox board;
+  {
+    NodeTap tap(board, KV_NODE_WHITE_LED);
+    EXPECT_EQ(set_white_led(500, 250), 0);
+    CaptureStderr();
+    EXPECT_EQ(set_white_led(INT_MIN, 1000000), -1);  // "-2147483648_1000000": 18 characters
+    EXPECT_EQ(GetCapturedStderr(), "Error: can't write data\n");
+    EXPECT_EQ(tap.written(), record("500_250", 16));
+  }
   board.remove(KV_NODE_WHITE_LED);
   CaptureStderr();
   EXPECT_EQ(set_white_led(1, 1), -1);
@@ -538,18 +518,6 @@ TEST(Leds, echo_and_cat_pass_records_through) {
   char buf[KV_NODE_TOKEN_SIZE];
   EXPECT_EQ(LEDs_cat(buf), 0);
   EXPECT_STREQ(buf, "2_21_42_5_5");
-}
-
-// ---- sleeps -----------------------------------------------------------------------------
-
-TEST(Waitms, sleeps_the_given_milliseconds_and_nothing_for_zero_or_less) {
-  auto t0 = Clock::now();
-  EXPECT_EQ(waitms(0), 0);
-  EXPECT_EQ(waitms(-5), 0);
-  EXPECT_LT(elapsed_ms(t0), 5);
-  t0 = Clock::now();
-  waitms(30);
-  EXPECT_GE(elapsed_ms(t0), 30);
 }
 
 }  // namespace

@@ -131,6 +131,7 @@ void Sandbox::buildTree() const {
   for (const char *tool : kStandInTools) installTool(tool);
   // The image's repartitioning script is run by its full path.
   fs::create_symlink(simDir() + "/kv_standin_tool", root_ + "/opt/vcam/repartitioning_mmc.sh");
+  writeBoardDefaults(*this);
 }
 
 std::string Sandbox::path(std::string_view board_path) const {

@@ -33,6 +33,11 @@ long long msSince(Clock::time_point start) {
 // A status word of system() for a command that exited with `code`.
 constexpr int exited(int code) { return code << 8; }
 
+// The table with only the card (or nothing) mounted: a new sandbox has the flash mounted.
+void setTable(const Sandbox &board, const std::string &mounted) {
+  board.write("/proc/mounts", kBaseTable + mounted);
+}
+
 void failCalls(const Sandbox &board, const std::string &tool, std::vector<int> calls) {
   for (int call : calls) board.scriptTool(tool, ToolScript{1, "", 0}, call);
 }
@@ -54,6 +59,7 @@ TEST(MountDetection, a_card_mounted_read_only_counts_as_not_mounted) {
 
 TEST(MountDetection, the_stand_ins_keep_the_table_in_board_paths) {
   Sandbox board;
+  setTable(board, "");
   EXPECT_EQ(IsSdMounted(), 0);
   EXPECT_EQ(MountSdcard(), 1);
   EXPECT_TRUE(kvsim::contains(board.read("/proc/mounts"), "/dev/mmcblk0p1 /mnt/mmc vfat rw,"));
@@ -189,7 +195,7 @@ TEST(UnmountLadderD, command_counts_sleeps_and_results) {
   };
   for (const auto &c : cases) {
     Sandbox board;
-    if (c.mounted) board.append("/proc/mounts", kNandLine);
+    setTable(board, c.mounted ? kNandLine : "");
     failCalls(board, "umount", c.failing_calls);
     auto start = Clock::now();
     EXPECT_EQ(SafeUnmountNand(), c.result) << c.what;
@@ -203,14 +209,14 @@ TEST(UnmountLadderD, command_counts_sleeps_and_results) {
 TEST(EraseAllNand, erases_only_an_unmounted_partition) {
   {
     Sandbox board;
-    board.append("/proc/mounts", kNandLine);
+    setTable(board, kNandLine);
     board.scriptTool("umount", ToolScript{1, "", 0});
     EXPECT_EQ(EraseAllNand(), -2);
     EXPECT_TRUE(board.commandsOf("flash_eraseall").empty());
   }
   {
     Sandbox board;
-    board.append("/proc/mounts", kNandLine);
+    setTable(board, kNandLine);
     board.scriptTool("flash_eraseall", ToolScript{1, "", 0});
     EXPECT_EQ(EraseAllNand(), 0) << "the erase status is not looked at";
     EXPECT_EQ(board.commandsOf("flash_eraseall"),

@@ -41,13 +41,17 @@ TEST(Sem, serialises_threads) {
 
 TEST(Sem, destroy_waits_for_the_current_holder) {
   SemHandl_t lock = MakeSem();
-  std::atomic<bool> released{false};
-  SemWait(lock);
+  std::atomic<bool> held{false}, released{false};
+  // The holder locks and unlocks itself: a mutex unlocked by another thread than its owner
+  // is undefined behaviour, not a holder.
   std::thread holder([&] {
+    SemWait(lock);
+    held = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     released = true;
     SemRelease(lock);
   });
+  while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_EQ(DestroySem(lock), 0);
   EXPECT_TRUE(released.load());
   holder.join();

@@ -81,7 +81,8 @@ MSG_BUF answer(const kvsim::Control &control, const MSG_BUF &msg, const kvsim::R
   auto *bytes = reinterpret_cast<unsigned char *>(&reply);
   std::vector<unsigned char> data;
   if (plan.has("hex") && !kvsim::unhex(plan.text("hex"), data)) control.log("bad hex");
-  memcpy(bytes + kPayloadAt, data.data(), std::min(data.size(), sizeof reply - kPayloadAt));
+  if (!data.empty())
+    memcpy(bytes + kPayloadAt, data.data(), std::min(data.size(), sizeof reply - kPayloadAt));
   for (const Field &f : kFields) {
     if (!plan.has(f.name)) continue;
     auto word = static_cast<uint32_t>(plan.number(f.name, 0));

@@ -11,7 +11,7 @@
 // bytes left out (a text setter's payload is its length word, then its bytes).
 //
 // Control (Sandbox::setControl("av_server.out", key, text)): the shared keys of
-// standin_server.h (hang, die, reply.<id> with delay_ms/answer/die), and in reply.<id>:
+// standin_server.h (hang, die, exit, reply.<id> with delay_ms/answer/die), and in reply.<id>:
 //   ret=N           the reply's result word (default 0)
 //   hex=0a0b..      bytes written over the reply from offset 16
 //   <field>=N       one word of the reply: addr, memsize (MSG_MEM) or a FrameInfo_t field
@@ -95,7 +95,7 @@ MSG_BUF answer(const kvsim::Control &control, const MSG_BUF &msg, const kvsim::R
 
 int main() {
   kvsim::Control control("av_server.out");
-  kvsim::endOnSignals();
+  kvsim::endOnSignals(control);
   const int qid = Msg_Init(ORVEL_MSG_KEY);
   if (qid < 0) {
     fprintf(stderr, "av_server.out: cannot open the queue of key %d\n", ORVEL_MSG_KEY);

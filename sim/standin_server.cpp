@@ -33,12 +33,18 @@ ReplyPlan loadPlan(const Control &control, int id) {
   return plan;
 }
 
-void endOnSignals() {
+void endOnSignals(const Control &control) {
   struct sigaction sa = {};
   sa.sa_handler = endNow;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
+  // The main thread may sit in msgrcv for good; a watcher ends the process from outside.
+  std::thread([control] {
+    while (!control.has("exit")) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    control.log("exit");
+    _exit(control.number("exit", 0));
+  }).detach();
 }
 
 bool holdBeforeAnswer(const Control &control, const ReplyPlan &plan) {

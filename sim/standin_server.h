@@ -6,6 +6,8 @@
 //                  answered once it is removed ("answer late").
 //   die            the next request ends the server without an answer; the file's number
 //                  is the exit status (1 when empty).
+//   exit           the server ends at once (within 20 ms), with the status written in it
+//                  (0 when empty), as the kv_server stand-in does.
 //   reply.<id>     "key=value" lines for requests of that id; `reply` holds defaults for
 //                  every id. Keys shared by both servers:
 //                    delay_ms=N   answer N ms late (-1: never answer, and stop serving)
@@ -34,8 +36,9 @@ struct ReplyPlan {
 // The plan for request `id`.
 ReplyPlan loadPlan(const Control &control, int id);
 
-// SIGTERM and SIGINT end the server at once with status 0.
-void endOnSignals();
+// SIGTERM and SIGINT end the server at once with status 0; so does the `exit` control,
+// with its own status.
+void endOnSignals(const Control &control);
 
 // Applies the shared keys and the `hang`/`die` files. Returns false when this request
 // must not be answered. May not return at all (die, delay_ms=-1).

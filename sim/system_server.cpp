@@ -13,7 +13,7 @@
 // `offset`; "outside" when that lies outside the segment).
 //
 // Control (Sandbox::setControl("system_server", key, text)): the shared keys of
-// standin_server.h (hang, die, reply.<id> with delay_ms/answer/die), and in reply.<id>:
+// standin_server.h (hang, die, exit, reply.<id> with delay_ms/answer/die), and in reply.<id>:
 //   length=N    the reply's length, the client's result (default: the request's length,
 //               or the size of the reply data)
 //   offset=N    where the reply data lies (default: the caller's slot)
@@ -80,7 +80,7 @@ SYS_MSG_BUF answer(const kvsim::Control &control, int shmid, const SYS_MSG_BUF &
 
 int main() {
   kvsim::Control control("system_server");
-  kvsim::endOnSignals();
+  kvsim::endOnSignals(control);
   const int qid = Msg_Init(SYS_MSG_KEY);
   const int shmid = openSegment();
   if (qid < 0 || shmid < 0) {

@@ -1,4 +1,5 @@
 // The AV server client against the stand-in av_server.out of a sandbox.
+// ctest-labels: threaded
 #include "OrvelDrvMsg.h"
 
 #include <gtest/gtest.h>
@@ -347,6 +348,27 @@ TEST_F(AvClient, one_way_messages_come_from_src_0_and_quit_ends_the_server) {
   EXPECT_EQ(kvsim::Sandbox::exitCode(board_.wait(server_, 5000ms)), 0);
   EXPECT_EQ(numberOf(last(), "cmd"), MSG_CMD_QUIT);
   EXPECT_EQ(waitingAnswers(), 0) << "one-way messages get no answer";
+}
+
+TEST_F(AvClient, threads_of_one_program_each_get_the_answer_to_their_own_request) {
+  // All threads share one reply type: only the lock keeps each answer with its asker.
+  struct Asker {
+    int (*setter)(unsigned);
+    int id;
+    int bad;
+  };
+  Asker askers[] = {{SetBrightness, MSG_CMD_SET_BRIGHTNESS, 0},
+                    {SetContrast, MSG_CMD_SET_CONTRAST, 0},
+                    {SetSaturation, MSG_CMD_SET_SATURATION, 0}};
+  for (const Asker &a : askers) reply(a.id, "ret=" + std::to_string(a.id));
+  std::vector<std::thread> threads;
+  for (Asker &a : askers)
+    threads.emplace_back([&a] {
+      for (int i = 0; i < 300; ++i)
+        if (a.setter(1) != a.id) ++a.bad;
+    });
+  for (auto &t : threads) t.join();
+  for (const Asker &a : askers) EXPECT_EQ(a.bad, 0) << a.id;
 }
 
 }  // namespace

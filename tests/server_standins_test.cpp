@@ -44,6 +44,15 @@ TEST(StandInServers, end_with_status_0_on_sigterm_and_sigint) {
   }
 }
 
+TEST(StandInServers, end_at_once_with_the_status_of_the_exit_control) {
+  Sandbox board;
+  for (const char *name : {"system_server", "av_server.out"}) {
+    pid_t pid = board.startServer(name);
+    board.setControl(name, "exit", "4");
+    EXPECT_EQ(Sandbox::exitCode(board.wait(pid, 5000ms)), 4) << name;
+  }
+}
+
 TEST(StandInServers, a_hung_system_server_answers_once_the_hang_is_lifted) {
   Sandbox board;
   board.startServer("system_server");

@@ -7,6 +7,7 @@
 // "20240131-235959_EVT_P_F.mp4". Its ".gps" and ".gsf" companions differ only in the
 // extension, so sorting by name keeps a recording's files together and in start order.
 #include <dirent.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,6 +21,15 @@
 
 #include "board_root.h"
 #include "kv_common_util.h"
+
+// The per-kind records are filled in place for C callers built for the board as well.
+static_assert(sizeof(RecordFileSize) == 32);
+static_assert(offsetof(RecordFileSize, llEvent) == 8);
+static_assert(offsetof(RecordFileSize, llParking) == 16);
+static_assert(offsetof(RecordFileSize, nUserCreatedCount) == 24);
+static_assert(sizeof(RecordFileCount) == 20);
+static_assert(offsetof(RecordFileCount, nTmp) == 12);
+static_assert(offsetof(RecordFileCount, nOTHER) == 16);
 
 namespace {
 

@@ -114,19 +114,6 @@ TEST(Conversions, stored_values_to_user_interface) {
     EXPECT_EQ(VCAM_TO_UI(c.id, c.value), c.expected) << "id " << c.id << " value " << c.value;
 }
 
-TEST(Conversions, every_level_comes_back_to_itself) {
-  struct Range {
-    int id, first, last;
-  } ranges[] = {{UI_CMD_MIRROR, 0, 1},       {UI_CMD_WIFI_OFF_TIMER, 0, 2},
-                {UI_CMD_PARK_DURATION, 0, 11}, {UI_CMD_BRIGHTNESS, 0, 10},
-                {UI_CMD_AUDIO_VOLUME, 0, 10},  {UI_CMD_PARK_COUNTER, 0, 5},
-                {UI_CMD_RECORDING_INTERVAL, 1, 5}};
-  for (const auto &r : ranges)
-    for (int v = r.first; v <= r.last; ++v)
-      EXPECT_EQ(VCAM_TO_UI(r.id, UI_TO_VCAM(r.id, v)), v) << "id " << r.id << " level " << v;
-  EXPECT_EQ(VCAM_TO_UI(UI_CMD_WIFI_OFF_TIMER, UI_TO_VCAM(UI_CMD_WIFI_OFF_TIMER, 99)), 99);
-}
-
 // ---- language and version ----------------------------------------------------------
 
 TEST(Language, is_two_letters_on_flash_with_korean_as_the_fallback) {

@@ -78,6 +78,7 @@ const Special kSpecials[] = {
     {"fsck_msdos", kvsim::standinFsckMsdos},
     {"mkdosfs", kvsim::standinMkdosfs},
     {"ps", kvsim::standinPs},
+    {"killall", kvsim::standinKillall},
 };
 
 }  // namespace

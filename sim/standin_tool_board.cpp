@@ -134,12 +134,6 @@ std::string deviceArg(int argc, char **argv) {
   return a.plain.empty() ? "" : boardPath(a.plain.back());
 }
 
-std::string readProcFile(const std::string &file) {
-  std::string text;
-  readFile(file, text);
-  return text;
-}
-
 }  // namespace
 
 // mount -t <type> [-o <options>] <device> <dir>: adds the table line. Without arguments it
@@ -214,33 +208,14 @@ int standinMkdosfs(int argc, char **argv) { return standinCardTool(argc, argv, 1
 // ps: the processes of this sandbox only, known by the KV_SYSROOT they were started with,
 // in the busybox layout.
 int standinPs(int, char **) {
-  std::string root = sysroot();
   puts("  PID USER       VSZ STAT COMMAND");
-  if (root.empty()) return 0;
-  std::string want = "KV_SYSROOT=" + root;
-  DIR *proc = opendir("/proc");
-  if (!proc) return 0;
-  while (struct dirent *e = readdir(proc)) {
-    const char *name = e->d_name;
-    if (strspn(name, "0123456789") != strlen(name)) continue;
-    std::string dir = std::string("/proc/") + name;
-    std::string environ_text = readProcFile(dir + "/environ");
-    bool mine = false;
-    for (size_t start = 0; start < environ_text.size();) {
-      size_t end = environ_text.find('\0', start);
-      if (end == std::string::npos) end = environ_text.size();
-      mine = mine || std::string_view(environ_text).substr(start, end - start) == want;
-      start = end + 1;
-    }
-    if (!mine) continue;
-    std::string cmdline = readProcFile(dir + "/cmdline");
-    while (!cmdline.empty() && cmdline.back() == '\0') cmdline.pop_back();
-    if (cmdline.empty()) continue;
-    for (char &c : cmdline)
+  forEachSandboxProcess([](pid_t pid, const std::string &cmdline) {
+    std::string shown = cmdline;
+    while (!shown.empty() && shown.back() == '\0') shown.pop_back();
+    for (char &c : shown)
       if (c == '\0') c = ' ';
-    printf("%5s %-8s %6s %-4s %s\n", name, "root", "0", "S", cmdline.c_str());
-  }
-  closedir(proc);
+    printf("%5d %-8s %6s %-4s %s\n", static_cast<int>(pid), "root", "0", "S", shown.c_str());
+  });
   return 0;
 }
 

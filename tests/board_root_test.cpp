@@ -113,4 +113,31 @@ TEST(Sandbox, ends_processes_it_started_even_when_they_hang) {
   EXPECT_NE(kill(pid, 0), 0);
 }
 
+TEST(Sandbox, killall_signals_only_the_processes_of_its_own_sandbox) {
+  kvsim::Sandbox outer;
+  pid_t outside = outer.start({"/bin/sleep", "30"});
+  {
+    kvsim::Sandbox inner;
+    pid_t inside = inner.start({"/bin/sleep", "30"});
+    // Until it has run exec, the child is still a copy of this test program.
+    auto execed = [](pid_t pid) {
+      std::string cmdline;
+      FILE *f = fopen(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), "r");
+      if (!f) return false;
+      char buf[64] = {};
+      size_t n = fread(buf, 1, sizeof buf - 1, f);
+      fclose(f);
+      return n > 0 && std::string(buf) == "/bin/sleep";
+    };
+    ASSERT_TRUE(kvsim::Sandbox::waitUntil([&] { return execed(inside) && execed(outside); },
+                                          5000ms));
+    EXPECT_EQ(WEXITSTATUS(kv_system("killall -9 sleep 2>/dev/null")), 0);
+    int status = inner.wait(inside, 5000ms);
+    ASSERT_NE(status, -1) << "the sandbox's own process was not signalled";
+    EXPECT_EQ(kvsim::Sandbox::exitCode(status), 128 + SIGKILL);
+    EXPECT_EQ(WEXITSTATUS(kv_system("killall -9 no_such_program 2>/dev/null")), 1);
+  }
+  EXPECT_TRUE(outer.running(outside)) << "killall reached another sandbox";
+}
+
 }  // namespace

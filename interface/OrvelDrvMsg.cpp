@@ -93,29 +93,8 @@ struct {
   CmemClient cmem;  // open: the unit's "Testflag"
 } g_av;
 
-// The unit's lock for one exchange; a null handle is reported by the lock calls.
-class Held {
- public:
-  Held() : lock_(g_av.lock) { SemWait(lock_); }
-  ~Held() { SemRelease(lock_); }
-  Held(const Held &) = delete;
-  Held &operator=(const Held &) = delete;
-
- private:
-  SemHandl_t lock_;
-};
-
 // Type 1 is the server's own: a client of id 1 would read back its own request.
 bool is_client_id(int proc) { return proc >= 2 && proc <= 24; }
-
-// A signal during the wait must not leave the answer behind for the next request.
-template <class Call>
-int retrying(Call call) {
-  int r;
-  do r = call();
-  while (r < 0 && errno == EINTR);
-  return r;
-}
 
 MSG_BUF request(int cmd) {
   MSG_BUF m;
@@ -132,10 +111,10 @@ char *payload(MSG_BUF &m) { return reinterpret_cast<char *>(&m) + kPayloadAt; }
 bool ask(MSG_BUF &m) {
   const int proc = m.Src, cmd = m.cmd, qid = g_av.qid;
   if (!is_client_id(proc)) return false;
-  Held held;
-  if (retrying([&] { return Msg_Send(qid, &m, sizeof m); }) < 0) return false;
+  kv::SemHold held(g_av.lock);
+  if (kv::send_retrying(qid, &m, sizeof m) < 0) return false;
   do {
-    if (retrying([&] { return Msg_Rsv(qid, proc, &m, sizeof m); }) < 0) return false;
+    if (kv::receive_retrying(qid, proc, &m, sizeof m) < 0) return false;
     // A late answer to an earlier poll may still wait under our type: it is not ours.
   } while (m.cmd == MSG_CMD_POLLING && cmd != MSG_CMD_POLLING);
   return true;
@@ -146,7 +125,7 @@ int ret_of(MSG_BUF &m) { return ask(m) ? m.ret : -1; }
 int one_way(MSG_BUF &m) {
   m.Src = 0;
   SemWait(g_av.lock);
-  retrying([&] { return Msg_Send(g_av.qid, &m, sizeof m); });
+  kv::send_retrying(g_av.qid, &m, sizeof m);
   return SemRelease(g_av.lock);
 }
 
@@ -256,8 +235,8 @@ int OrvelPollingMsg(void) {
   MSG_BUF m = request(MSG_CMD_POLLING);
   const int proc = m.Src, qid = g_av.qid;
   if (!is_client_id(proc)) return -1;
-  Held held;
-  if (retrying([&] { return Msg_Send(qid, &m, sizeof m); }) < 0) return -1;
+  kv::SemHold held(g_av.lock);
+  if (kv::send_retrying(qid, &m, sizeof m) < 0) return -1;
   if (Msg_RsvFlags(qid, proc, &m, sizeof m, IPC_NOWAIT) < 0) return -1;
   // Answers to earlier polls that came too late for them are waiting too: take them all,
   // the latest counts.

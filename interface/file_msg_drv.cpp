@@ -1,6 +1,5 @@
 #include "file_msg_drv.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/ipc.h>
@@ -93,13 +92,7 @@ void drop_stale_replies(int qid) {
 bool send_and_receive(FILE_MSG_BUF &msg) {
   int qid = g_unit.qid.load();
   drop_stale_replies(qid);
-  int rc;
-  do rc = Msg_Send(qid, &msg, sizeof msg);
-  while (rc < 0 && errno == EINTR);
-  if (rc < 0) return false;
-  do rc = Msg_Rsv(qid, g_unit.gProcId, &msg, sizeof msg);
-  while (rc < 0 && errno == EINTR);
-  return rc >= 0;
+  return kv::send_and_wait_reply(qid, g_unit.gProcId, &msg, sizeof msg) == 0;
 }
 
 // One request and its answer; 0 when the file manager answered with the record's size.

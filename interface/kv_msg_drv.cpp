@@ -1,6 +1,5 @@
 #include "kv_msg_drv.h"
 
-#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <sys/ipc.h>
@@ -33,15 +32,9 @@ constexpr int kLastRearCode = KV_MSG_CMD_FROM_REAR_END - KV_MSG_CMD_FROM_REAR_ST
 // Holds the unit's lock for one exchange: from the slot write to the reply (or to the
 // one-way send). The slot and the reply's message type belong to the process, not to the
 // thread, so two threads of a program must never overlap here.
-class BusLock {
+class BusLock : public kv::SemHold {
  public:
-  BusLock() : handle_(g_kv.hndlDrvSem.load()) { SemWait(handle_); }
-  ~BusLock() { SemRelease(handle_); }
-  BusLock(const BusLock &) = delete;
-  BusLock &operator=(const BusLock &) = delete;
-
- private:
-  SemHandl_t handle_;
+  BusLock() : kv::SemHold(g_kv.hndlDrvSem.load()) {}
 };
 
 // The caller's slot in the bus segment, or -1 (which no copy accepts) for an id whose
@@ -76,16 +69,7 @@ bool place_payload(int offset, const void *data, int len) {
 // end it: the reply would otherwise stay in the queue and be taken as the answer to this
 // process's next request. 0, or -1 when the kernel refused the send or the receive.
 int exchange(KV_MSG_BUF &rec, int proc_id) {
-  int qid = g_kv.gKVMsgId.load();
-  int ret;
-  do {
-    ret = Msg_Send(qid, &rec, kRecordSize);
-  } while (ret < 0 && errno == EINTR);
-  if (ret < 0) return -1;
-  do {
-    ret = Msg_Rsv(qid, proc_id, &rec, kRecordSize);
-  } while (ret < 0 && errno == EINTR);
-  return ret < 0 ? -1 : 0;
+  return kv::send_and_wait_reply(g_kv.gKVMsgId.load(), proc_id, &rec, kRecordSize);
 }
 
 // ---- the four shapes -----------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "msg_util.h"
 
+#include <errno.h>
 #include <stdint.h>
 #include <string.h>
 #include <sys/ipc.h>
@@ -70,3 +71,26 @@ int Msg_Kill(int qid) {
 }
 
 }  // extern "C"
+
+namespace kv {
+
+int send_retrying(int qid, void *pdata, int size) {
+  int ret;
+  do ret = Msg_Send(qid, pdata, size);
+  while (ret < 0 && errno == EINTR);
+  return ret;
+}
+
+int receive_retrying(int qid, int msg_type, void *pdata, int size) {
+  int ret;
+  do ret = Msg_Rsv(qid, msg_type, pdata, size);
+  while (ret < 0 && errno == EINTR);
+  return ret;
+}
+
+int send_and_wait_reply(int qid, int msg_type, void *pdata, int size) {
+  if (send_retrying(qid, pdata, size) < 0) return -1;
+  return receive_retrying(qid, msg_type, pdata, size) < 0 ? -1 : 0;
+}
+
+}  // namespace kv

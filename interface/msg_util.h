@@ -46,4 +46,16 @@ int Msg_RsvFlags(int qid, int msg_type, void *pdata, int size, int flags);
 }
 #endif
 
+#ifdef __cplusplus
+namespace kv {
+/* Msg_Send / Msg_Rsv again after a signal: an interrupted wait must not end an exchange,
+ * or the reply would be left in the queue and taken as the answer to the caller's next
+ * request. The call's result, -1 when the kernel refused. */
+int send_retrying(int qid, void *pdata, int size);
+int receive_retrying(int qid, int msg_type, void *pdata, int size);
+/* One request and its reply into the same record; 0, or -1 as soon as either fails. */
+int send_and_wait_reply(int qid, int msg_type, void *pdata, int size);
+}  // namespace kv
+#endif
+
 #endif

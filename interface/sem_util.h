@@ -24,4 +24,21 @@ int DestroySem(SemHandl_t hndlSem);
 }
 #endif
 
+#ifdef __cplusplus
+namespace kv {
+/* Holds a client unit's lock for one exchange (a null handle is reported by the lock
+ * calls, and the exchange goes on without mutual exclusion). */
+class SemHold {
+ public:
+  explicit SemHold(SemHandl_t handle) : handle_(handle) { SemWait(handle_); }
+  ~SemHold() { SemRelease(handle_); }
+  SemHold(const SemHold &) = delete;
+  SemHold &operator=(const SemHold &) = delete;
+
+ private:
+  SemHandl_t handle_;
+};
+}  // namespace kv
+#endif
+
 #endif

@@ -1,6 +1,5 @@
 #include "sys_msg_drv.h"
 
-#include <errno.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <sys/ipc.h>
@@ -94,36 +93,12 @@ int fail_setup(const char *message) {
   return -1;
 }
 
-// The unit's lock for one exchange. A null handle is reported by the lock calls and the
-// exchange goes on without mutual exclusion.
-class Held {
- public:
-  Held() : lock_(g_sys.lock) { SemWait(lock_); }
-  ~Held() { SemRelease(lock_); }
-  Held(const Held &) = delete;
-  Held &operator=(const Held &) = delete;
-
- private:
-  SemHandl_t lock_;
-};
-
 // Replies are addressed by process id: 1 is the server's own type (the client would read
 // back its own request) and 0 takes any message.
 bool is_client_id(int proc) { return proc >= 2 && proc <= 23; }
 
-// A signal during the wait must not leave the reply behind for the next request.
-template <class Call>
-int retrying(Call call) {
-  int r;
-  do r = call();
-  while (r < 0 && errno == EINTR);
-  return r;
-}
-
 bool send_and_receive(SYS_MSG_BUF &msg) {
-  const int qid = g_sys.qid;
-  if (retrying([&] { return Msg_Send(qid, &msg, sizeof msg); }) < 0) return false;
-  return retrying([&] { return Msg_Rsv(qid, g_sys.proc_id, &msg, sizeof msg); }) >= 0;
+  return kv::send_and_wait_reply(g_sys.qid, g_sys.proc_id, &msg, sizeof msg) == 0;
 }
 
 bool carries_payload(Shape s) {
@@ -166,12 +141,12 @@ int result_of(Shape shape, const SYS_MSG_BUF &reply, void *data, unsigned len) {
 int send_one_way(Shape shape, int cmd) {
   SYS_MSG_BUF msg{1, cmd, 0, 0, 0, 0};
   if (shape == Shape::QUIT) {
-    retrying([&] { return Msg_Send(g_sys.qid, &msg, sizeof msg); });
+    kv::send_retrying(g_sys.qid, &msg, sizeof msg);
     return 0;
   }
   // The restart request must never stall its caller: a full queue drops it.
   msg.offset = PROC_SLOT_OFFSET(g_sys.proc_id.load());
-  Held held;
+  kv::SemHold held(g_sys.lock);
   Msg_SendFlags(g_sys.qid, &msg, sizeof msg, IPC_NOWAIT);
   return 0;
 }
@@ -192,7 +167,7 @@ int exchange(Shape shape, int cmd, void *data, unsigned len) {
   // Getters send offset 0: the server decides where its reply data lies.
   if (payload || shape == Shape::PLAIN) msg.offset = PROC_SLOT_OFFSET(proc);
 
-  Held held;
+  kv::SemHold held(g_sys.lock);
   if (payload && len > 0 &&
       kv::segment_copy_in(g_sys.shmid, msg.offset, data, static_cast<int>(len)) != 0)
     return -1;

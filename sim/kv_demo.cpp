@@ -154,18 +154,7 @@ class Demo {
                    " s; the supervisor gives it 40 s");
   }
 
-  std::string hourlyLog() const {
-    std::vector<std::string> names;
-    if (DIR *d = opendir(board_.path("/mnt/nand/log").c_str())) {
-      while (dirent *e = readdir(d))
-        if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-      closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    std::string all;
-    for (auto &n : names) all += board_.read("/mnt/nand/log/" + n);
-    return all;
-  }
+  std::string hourlyLog() const { return board_.flashLogs(); }
 
   void summary() {
     printf("\nSummary\n");

@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -315,6 +316,17 @@ void Sandbox::clearControl(const std::string &server, const std::string &key) co
 
 std::vector<std::string> Sandbox::serverLog(const std::string &server) const {
   return splitLines(read("/sim/log/" + server + ".log"));
+}
+
+std::string Sandbox::flashLogs() const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto &entry : fs::directory_iterator(path("/mnt/nand/log"), ec))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  std::string all;
+  for (const auto &name : names) all += read("/mnt/nand/log/" + name);
+  return all;
 }
 
 // ---- serial ports ------------------------------------------------------------------

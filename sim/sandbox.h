@@ -84,6 +84,8 @@ class Sandbox {
   void clearControl(const std::string &server, const std::string &key) const;
   // What a stand-in server logged about the requests it received.
   std::vector<std::string> serverLog(const std::string &server) const;
+  // Every hourly log file on the flash (/mnt/nand/log), in name order, which is age order.
+  std::string flashLogs() const;
 
   // ---- serial ports ----------------------------------------------------------------
   // Creates a pseudo-terminal, links `board_path` ("/dev/ttyS1") to its port side and

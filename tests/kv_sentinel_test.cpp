@@ -62,19 +62,7 @@ class SentinelBoard {
 
   std::string out() const { return board.stdoutOf(sentinel); }
 
-  // Every hourly log file of the flash, in name order.
-  std::string log() const {
-    std::vector<std::string> names;
-    if (DIR *d = opendir(board.path("/mnt/nand/log").c_str())) {
-      while (dirent *e = readdir(d))
-        if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-      closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    std::string all;
-    for (auto &n : names) all += board.read("/mnt/nand/log/" + n);
-    return all;
-  }
+  std::string log() const { return board.flashLogs(); }
 
   bool powerRestarted() const {
     std::string rec = board.read(KV_NODE_MICOM_DATA);

@@ -41,15 +41,17 @@ TEST(Sem, serialises_threads) {
 
 TEST(Sem, destroy_waits_for_the_current_holder) {
   SemHandl_t lock = MakeSem();
-  std::atomic<bool> released{false};
-  SemWait(lock);
+  std::atomic<bool> holding{false}, released{false};
   std::thread holder([&] {
+    SemWait(lock);
+    holding = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     released = true;
     SemRelease(lock);
   });
+  while (!holding) std::this_thread::yield();
   EXPECT_EQ(DestroySem(lock), 0);
-  EXPECT_TRUE(released.load());
+  EXPECT_TRUE(released.load()) << "destroyed while another thread held it";
   holder.join();
 }
 

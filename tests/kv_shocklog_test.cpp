@@ -24,6 +24,12 @@ namespace {
 using namespace std::chrono_literals;
 using kvsim::Sandbox;
 
+// Timing bounds that hold on a loaded machine (the suite runs in parallel, and under
+// ThreadSanitizer): how late the first sample may come after the process was started, and
+// how far a sample may stray from its 250 ms step.
+constexpr int64_t kStartUpMs = 1000;
+constexpr int64_t kJitterMs = 100;
+
 // Battery level of the server's items: other than the node's, to tell them apart.
 constexpr int kServerBattery = 3600;
 constexpr const char *kRecordings = "/mnt/mmc/Recordings";
@@ -166,10 +172,10 @@ TEST(KvShocklogFile, a_run_stopped_by_sigint_is_closed_with_its_count_and_end_ma
     EXPECT_EQ(r.battery, 3700) << "record " << k;
     EXPECT_EQ(r.reserved, 0) << "record " << k;
     if (k > 0) {
-      EXPECT_NEAR(r.time - f.records[k - 1].time, 250, 30) << "record " << k;
+      EXPECT_NEAR(r.time - f.records[k - 1].time, 250, kJitterMs) << "record " << k;
     }
   }
-  EXPECT_LT(f.records[0].time, 200);
+  EXPECT_LT(f.records[0].time, kStartUpMs);
   // One request for the previous data, from process 8.
   auto log = rec.board.serverLog("kv_server");
   int requests = 0;
@@ -197,7 +203,7 @@ TEST(KvShocklogFile, a_start_tick_12_s_before_start_dates_the_file_12_s_earlier)
   ASSERT_FALSE(f.records.empty());
   EXPECT_LE(std::abs(headerOffsetFrom(f.date_time, wall - 12)), 2.0) << f.date_time;
   EXPECT_GE(f.records[0].time, 12000);
-  EXPECT_LT(f.records[0].time, 12400);
+  EXPECT_LT(f.records[0].time, 12000 + kStartUpMs);
 }
 
 TEST(KvShocklogFile, a_missing_negative_or_future_start_tick_makes_process_start_the_time_base) {
@@ -211,7 +217,7 @@ TEST(KvShocklogFile, a_missing_negative_or_future_start_tick_makes_process_start
     ASSERT_FALSE(f.records.empty()) << "start tick " << tick;
     EXPECT_LE(std::abs(headerOffsetFrom(f.date_time, wall)), 2.0) << "start tick " << tick;
     EXPECT_GE(f.records[0].time, 0) << "start tick " << tick;
-    EXPECT_LT(f.records[0].time, 200) << "start tick " << tick;
+    EXPECT_LT(f.records[0].time, kStartUpMs) << "start tick " << tick;
   }
 }
 
@@ -289,13 +295,20 @@ TEST(KvShocklogPrevious, each_record_is_corrected_by_the_truncated_mean_of_the_f
   EXPECT_EQ(f.records[52].axis1, -44 - m1);
 }
 
+// Samples on the 250 ms steps of the first one: absolute deadlines, so a late wake-up
+// does not shift the ones after it.
+void expectOnTheGrid(const std::vector<gsf::Record> &records) {
+  for (size_t k = 1; k < records.size(); ++k)
+    EXPECT_NEAR(records[k].time - records[0].time, 250 * static_cast<int64_t>(k), kJitterMs)
+        << "record " << k;
+}
+
 // Own samples every 250 ms from the start, none lost while kv_server took its time.
 void expectEvenSamplesFromStart(const std::vector<gsf::Record> &records) {
   ASSERT_FALSE(records.empty());
-  EXPECT_LT(records[0].time, 200);
+  EXPECT_LT(records[0].time, kStartUpMs);
   EXPECT_EQ(axesOf(records[0]), (Axes{0, 0, 0}));
-  for (size_t k = 1; k < records.size(); ++k)
-    EXPECT_NEAR(records[k].time - records[k - 1].time, 250, 30) << "record " << k;
+  expectOnTheGrid(records);
 }
 
 TEST(KvShocklogPrevious, a_failed_request_leaves_own_samples_only_the_pending_ones_first) {
@@ -357,9 +370,8 @@ TEST(KvShocklogPrevious, while_kv_server_keeps_silent_only_the_newest_50_samples
   // About 56 samples were taken before the answer; the oldest beyond 50 are gone, the
   // rest follow each other every 250 ms.
   EXPECT_GE(f.records[0].time, 1000);
-  EXPECT_LE(f.records[0].time, 2000);
-  for (size_t k = 1; k < f.records.size(); ++k)
-    EXPECT_NEAR(f.records[k].time - f.records[k - 1].time, 250, 30) << "record " << k;
+  EXPECT_LE(f.records[0].time, 2000 + kStartUpMs);
+  expectOnTheGrid(f.records);
 }
 
 TEST(KvShocklogPrevious, a_pending_sample_not_newer_than_the_last_server_item_is_dropped) {
@@ -395,7 +407,7 @@ TEST(KvShocklogPrevious, a_stop_while_kv_server_does_not_answer_still_closes_the
   std::this_thread::sleep_for(1100ms);
   auto asked = std::chrono::steady_clock::now();
   gsf::File f = rec.stop(pid);
-  EXPECT_LT(std::chrono::steady_clock::now() - asked, 1000ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 2000ms);
   EXPECT_TRUE(f.complete());
   ASSERT_GE(f.records.size(), 4u);
   for (const auto &r : f.records) EXPECT_EQ(r.sensor4, 4242);
@@ -429,6 +441,11 @@ bool fileKeptAfterSigusr2(std::chrono::milliseconds after, bool from_fork) {
 }
 
 TEST(KvShocklogDelete, sigusr2_at_5_9_s_removes_the_file) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer runs a signal handler only at the program's next library call after
+  // the signal, up to one 250 ms sleep late: the handler then sees more than 6 s passed.
+  GTEST_SKIP() << "signal handlers run late under ThreadSanitizer";
+#endif
   EXPECT_FALSE(fileKeptAfterSigusr2(5900ms, true));
 }
 
@@ -469,10 +486,31 @@ TEST(KvShocklogRun, a_sixty_second_recording_holds_four_samples_per_second) {
   RecordProperty("samples_per_second", std::to_string(rate));
   EXPECT_NEAR(static_cast<double>(n), 240.0, 2.0);
   EXPECT_NEAR(rate, 4.0, 0.04);
+  // No drift: the last sample is as close to its step as the first ones.
+  expectOnTheGrid(f.records);
   // The sensor moved all along and the records show it.
   int changes = 0;
   for (size_t k = 1; k < n; ++k) changes += f.records[k].sensor4 != f.records[k - 1].sensor4;
   EXPECT_GT(changes, 200);
+}
+
+TEST(KvShocklogRun, a_slow_sensor_read_does_not_stretch_the_period) {
+  Recorder rec;
+  // Every read of the node takes 60 ms: paced by a 250 ms sleep after each read, ten
+  // seconds would hold 32 samples instead of 40.
+  rec.board.startServer("gsensor_feeder", {"--slow-read", "60"});
+  rec.serverAnswersWithWrongLength();
+  rec.startServer();
+  pid_t pid = rec.start(0, 10000);
+  int status = rec.board.wait(pid, 20000ms);
+  ASSERT_NE(status, -1) << "max_run 10000 must end the recording by itself";
+  EXPECT_EQ(Sandbox::exitCode(status), 0);
+  gsf::File f = rec.file();
+  EXPECT_TRUE(f.complete());
+  EXPECT_NEAR(static_cast<double>(f.records.size()), 40.0, 2.0);
+  expectOnTheGrid(f.records);
+  for (size_t k = 1; k < f.records.size(); ++k)
+    EXPECT_GT(f.records[k].sensor4, f.records[k - 1].sensor4) << "record " << k;
 }
 
 // ---- the sensor ------------------------------------------------------------------------

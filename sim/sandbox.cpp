@@ -129,6 +129,7 @@ void Sandbox::buildTree() const {
         "Buffers:             1084 kB\nCached:              20484 kB\n");
   write("/proc/version", "Linux version 2.6.32.17-davinci1 (gcc version 4.2.4) #1 PREEMPT\n");
   for (const char *tool : kStandInTools) installTool(tool);
+  writeBoardDefaults(*this);
 }
 
 std::string Sandbox::path(std::string_view board_path) const {

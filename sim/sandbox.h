@@ -120,6 +120,9 @@ class Sandbox {
   std::vector<int> fds_;
 };
 
+// Driver nodes, flash mount and installed files of a new board (sandbox_board.cpp).
+void writeBoardDefaults(const Sandbox &board);
+
 // Text helpers shared by the tests and the stand-ins.
 std::vector<std::string> splitLines(std::string_view text);
 bool contains(std::string_view haystack, std::string_view needle);

@@ -25,6 +25,7 @@ struct History {
   int64_t g_llLastPreviousTick = 0;
   std::atomic<int> previous{kNotRequested};
   pthread_t requester{};
+  bool requesterStarted = false;  // main thread only
   GSENSOR_ITEM pending[kPendingLimit] = {};
   int nPending = 0;
 } g;
@@ -122,10 +123,11 @@ bool StartPreviousRequest() {
   sigset_t all, old;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &old);
-  bool started = pthread_create(&g.requester, nullptr, requestThread, nullptr) == 0;
+  g.requesterStarted = pthread_create(&g.requester, nullptr, requestThread, nullptr) == 0;
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  if (!started) g.previous = kAbandoned;
-  return started;
+  // Without the thread there are no previous data: own samples go to the file directly.
+  if (!g.requesterStarted) g.previous.store(kCompleted, std::memory_order_release);
+  return g.requesterStarted;
 }
 
 void ProcessGetPrevious() {
@@ -151,8 +153,7 @@ void ProcessGetPrevious() {
 }
 
 bool SettlePrevious() {
-  int state = g.previous.load();
-  if (state == kNotRequested || state == kAbandoned) return false;
+  if (!g.requesterStarted) return false;
   int waiting = kWaiting;
   if (g.previous.compare_exchange_strong(waiting, kAbandoned)) {
     // Blocked in the bus until kv_server answers, if ever: it ends with the process.
@@ -170,8 +171,6 @@ void AddPending(const GSENSOR_ITEM &item) {
   }
   g.pending[g.nPending++] = item;
 }
-
-int PendingCount() { return g.nPending; }
 
 void FlushPending() {
   for (int i = 0; i < g.nPending; ++i)

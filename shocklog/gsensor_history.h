@@ -38,7 +38,8 @@ void WriteOwnSample(const GSENSOR_ITEM &item);
 // Until PreviousCompleted() the ring, the count and the records belong to that thread;
 // afterwards to the caller. The pending samples always belong to the caller.
 bool PreviousRequested();
-// Starts the request; false (and nothing outstanding) when no thread can be started.
+// Starts the request; false when no thread can be started (the previous data then count
+// as completed, without items).
 bool StartPreviousRequest();
 bool PreviousCompleted();
 // At the end of the recording: waits for a merge under way, or gives up an answer that
@@ -52,7 +53,6 @@ void ProcessGetPrevious();
 // Own samples taken while the previous data are outstanding. Beyond kPendingLimit the
 // oldest is dropped.
 void AddPending(const GSENSOR_ITEM &item);
-int PendingCount();
 // Writes the pending samples in the order taken and empties the list. A sample whose tick
 // is not newer than the last merged server item is dropped: that moment is in the file.
 void FlushPending();

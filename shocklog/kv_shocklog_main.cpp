@@ -10,7 +10,6 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <time.h>
 
 #include "board_root.h"
@@ -137,7 +136,8 @@ GSENSOR_ITEM takeSample() {
     int mv = get_internal_battery_level();
     if (mv >= 0) g.nBattery = mv;
   }
-  // The sensor's token is "z_x_y_s4_unused".
+  // Axes 1 and 2 are the token's second and third numbers, axis 3 its first; the fifth
+  // number is not used.
   item.nAxis1 = g.nSensor[1];
   item.nAxis2 = g.nSensor[2];
   item.nAxis3 = g.nSensor[0];
@@ -156,8 +156,8 @@ void addMs(struct timespec &ts, int64_t ms) {
 }
 
 // The next sample is due one period after the last deadline, so the time the sensor read
-// takes does not add up. If that moment has passed already (kv_server answered late),
-// the steps start anew from now rather than with a burst of catch-up samples.
+// takes does not add up. If that moment has passed already (a read that hung, a process
+// held up), the steps start anew from now rather than with a burst of catch-up samples.
 void advanceDeadline(struct timespec &deadline) {
   addMs(deadline, kPeriodMs);
   struct timespec now;

@@ -98,7 +98,9 @@ void feedServer(const kvsim::GSensorSample &sample) {
     (void)done;
     close(fd);
     feedServer(sample);
-    sleepMs(5);  // the reader closes before the next open, so each read gets one token
+    // Let the reader see the end and close before the next open, or that open would
+    // join the same reader and hold it up with the next token.
+    sleepMs(30);
   }
 }
 

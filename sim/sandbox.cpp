@@ -128,6 +128,7 @@ void Sandbox::buildTree() const {
         "MemTotal:          119644 kB\nMemFree:            31636 kB\n"
         "Buffers:             1084 kB\nCached:              20484 kB\n");
   write("/proc/version", "Linux version 2.6.32.17-davinci1 (gcc version 4.2.4) #1 PREEMPT\n");
+  write("/dev/cmem", "");  // the CMEM driver's node: the AV client opens and closes it
   for (const char *tool : kStandInTools) installTool(tool);
   writeBoardDefaults(*this);
 }

@@ -1,0 +1,696 @@
+// The settings store client against the stand-in settings file manager: set-up, the
+// request exchange and its failures, and the setter family.
+// ctest-labels: threaded
+#include "file_msg_drv.h"
+
+#include <gtest/gtest.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board_root.h"
+#include "msg_util.h"
+#include "sandbox.h"
+#include "sandbox_settings.h"
+#include "share_mem.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+constexpr int kProc = 16;
+const char kReadError[] = "FileMsgDrv: Error\nData read error";
+const char kWriteError[] = "FileMsgDrv: Error\nData write error";
+
+int cmdOf(const std::string &line) {
+  int cmd = -1;
+  sscanf(line.c_str(), "cmd=%d", &cmd);
+  return cmd;
+}
+
+std::string bytesAt(const SysInfo &rec, size_t offset, size_t size) {
+  return std::string(reinterpret_cast<const char *>(&rec) + offset, size);
+}
+
+// A fresh sandbox with the manager serving and this process set up as client 16.
+class Settings : public testing::Test {
+ protected:
+  void SetUp() override {
+    manager = board.startServer("file_manager");
+    ASSERT_EQ(InitFileMsgDrv(FILE_MSG_KEY, kProc), 0);
+  }
+  void TearDown() override { CleanupFileMsgDrv(); }
+
+  std::vector<std::string> requests() const { return board.serverLog("file_manager"); }
+  int lastCmd() const {
+    auto log = requests();
+    return log.empty() ? -1 : cmdOf(log.back());
+  }
+  // A copy of the live record, to prove that a rejected call changed nothing.
+  SysInfo snapshot() const { return *live; }
+  bool unchangedSince(const SysInfo &before) const { return memcmp(&before, live.get(), sizeof before) == 0; }
+
+  kvsim::Sandbox board;
+  pid_t manager = -1;
+  kvsim::LiveSettings live;
+};
+
+// ---- layout -----------------------------------------------------------------------------------
+
+TEST_F(Settings, kv_config_fields_reach_the_store_at_the_offsets_peers_read) {
+  struct Field {
+    const char *name;
+    size_t offset, size;
+    void *at;
+  };
+  std::vector<Field> fields;
+#define KV_FIELD(f, off) fields.push_back({#f, off, sizeof live->kv_config.f, &live->kv_config.f});
+  KV_CONFIG_LAYOUT(KV_FIELD)
+#undef KV_FIELD
+  ASSERT_EQ(fields.front().offset, 11808u);
+  memset(live.get(), 0, sizeof(SysInfo));
+  for (size_t i = 0; i < fields.size(); ++i) memset(fields[i].at, static_cast<int>(i % 250 + 1), fields[i].size);
+
+  ASSERT_EQ(fRequestWrite(), 0);
+  std::string store = board.read(kvsim::kSettingsStore);
+  ASSERT_EQ(store.size(), 12600u);
+  for (size_t i = 0; i < fields.size(); ++i)
+    EXPECT_EQ(store.substr(fields[i].offset, fields[i].size),
+              std::string(fields[i].size, static_cast<char>(i % 250 + 1)))
+        << fields[i].name << " at " << fields[i].offset;
+}
+
+// ---- set-up -------------------------------------------------------------------------------------
+
+TEST(FileMsgDrvSetUp, before_set_up_every_call_fails_and_nothing_is_sent) {
+  kvsim::Sandbox board;
+  board.startServer("file_manager");
+  char text[] = "abc";
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(fSetAudioReceiverEnable(1), -1);
+    EXPECT_EQ(fSetTitle(text, 3), -1);
+    EXPECT_EQ(fSetIp(in_addr{0x0100007f}), -1);
+    EXPECT_EQ(fSetNetMulticast(1), -1);
+    EXPECT_EQ(fSetMotionBlock(text, 2), -1);
+    EXPECT_EQ(fdelprofile(0), -1);
+    EXPECT_EQ(fResetCodecROIParam(0, 640, 480), -1);
+    EXPECT_EQ(fSetStreamConfig(0, 640, 480, text, 8557), -1);
+    EXPECT_EQ(GetSysInfo(), nullptr);
+    EXPECT_EQ(fRequestWrite(), -1);
+    // The second round: after a set-up and a tear-down.
+    ASSERT_EQ(InitFileMsgDrv(FILE_MSG_KEY, kProc), 0);
+    CleanupFileMsgDrv();
+  }
+  EXPECT_TRUE(board.serverLog("file_manager").empty());
+}
+
+TEST(FileMsgDrvSetUp, rejects_process_ids_that_cannot_address_a_reply) {
+  kvsim::Sandbox board;
+  for (int id : {0, 1, 24}) {
+    CaptureStderr();
+    EXPECT_EQ(InitFileMsgDrv(FILE_MSG_KEY, id), -1) << id;
+    EXPECT_EQ(GetCapturedStderr(), "Error:Invalid Parameter\n") << id;
+  }
+  EXPECT_EQ(InitFileMsgDrv(FILE_MSG_KEY, 23), 0);
+  CleanupFileMsgDrv();
+}
+
+TEST(FileMsgDrvSetUp, a_segment_too_small_for_the_record_is_a_set_up_failure) {
+  kvsim::Sandbox board;
+  ASSERT_GE(shmget(kv_ipc_key(FILE_MSG_KEY), 4096, IPC_CREAT | 0660), 0);
+  CaptureStderr();
+  EXPECT_EQ(InitFileMsgDrv(FILE_MSG_KEY, kProc), -1);
+  EXPECT_EQ(GetCapturedStderr(), "FileMsgDrv: Error\nShare memory attach error");
+  EXPECT_EQ(fSetAudioON(1), -1);
+}
+
+TEST(FileMsgDrvSetUp, a_segment_that_cannot_be_attached_is_a_set_up_failure) {
+  kvsim::Sandbox board;
+  // Readable by all, writable by nobody: it can be found but not mapped for writing.
+  ASSERT_GE(shmget(kv_ipc_key(FILE_MSG_KEY), PROC_MEM_SIZE, IPC_CREAT | 0444), 0);
+  ASSERT_GE(Msg_Init(FILE_MSG_KEY), 0);
+  fflush(nullptr);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // root may attach anything; as another user the mode counts.
+    if (!freopen(board.path("/tmp/init.err").c_str(), "w", stderr)) _exit(3);
+    if (geteuid() == 0 && setuid(65534) != 0) _exit(2);
+    bool failed = InitFileMsgDrv(FILE_MSG_KEY, kProc) == -1 && fSetAudioON(1) == -1;
+    fflush(stderr);
+    _exit(failed ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(kvsim::Sandbox::exitCode(status), 0);
+  EXPECT_EQ(board.read("/tmp/init.err"), "FileMsgDrv: Error\nShare memory attach error");
+}
+
+// ---- the exchange ---------------------------------------------------------------------------------
+
+TEST_F(Settings, the_request_after_three_failed_ones_reopens_the_queue) {
+  board.setControl("file_manager", "length", "0");
+  CaptureStderr();
+  EXPECT_EQ(GetSysInfo(), nullptr);
+  EXPECT_EQ(GetSysInfo(), nullptr);
+  board.clearControl("file_manager", "length");
+  // A queue id that cannot work: the third request fails on it, the fourth reopens.
+  SaveQid(-1);
+  EXPECT_EQ(GetSysInfo(), nullptr);
+  EXPECT_EQ(GetCapturedStderr(), std::string(kReadError) + kReadError + kReadError);
+  SysInfo *rec = GetSysInfo();
+  ASSERT_NE(rec, nullptr) << "the queue was opened anew";
+  EXPECT_EQ(rec->kv_config.gps_speed, -1) << "the manager's record";
+  // Two answered wrongly, one lost on the bad id, one after the reopening.
+  EXPECT_EQ(requests().size(), 3u);
+}
+
+TEST_F(Settings, failed_resets_do_not_count_towards_reopening) {
+  board.setControl("file_manager", "length", "0");
+  CaptureStderr();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(fResetSysInfo(), -1);
+  const std::string reset_error = "FileMsgDrv: Error\nFILE_MSG_RESET fail";
+  EXPECT_EQ(GetCapturedStderr(), reset_error + reset_error + reset_error);
+  board.clearControl("file_manager", "length");
+  SaveQid(-1);
+  CaptureStderr();
+  EXPECT_EQ(GetSysInfo(), nullptr) << "no reopening after failed resets";
+  GetCapturedStderr();
+}
+
+TEST_F(Settings, a_reply_of_the_wrong_length_fails_with_the_requests_error_text) {
+  LogEntry_t entry{};
+  struct Case {
+    const char *name;
+    std::function<bool()> failed;
+    const char *text;
+  } cases[] = {
+      {"GetSysInfo", [] { return GetSysInfo() == nullptr; }, kReadError},
+      {"GetSysLog", [&] { return GetSysLog(0, 0, &entry) == -1; }, kReadError},
+      {"fSetClearSysLog", [] { return fSetClearSysLog(1) == -1; }, kReadError},
+      {"fSetClearAccessLog", [] { return fSetClearAccessLog(1) == -1; }, kReadError},
+      {"fRequestWrite", [] { return fRequestWrite() == -1; }, kWriteError},
+      {"fSetIp", [] { return fSetIp(in_addr{0x0101a8c0}) == -1; }, kWriteError},
+      {"fSetSysLog", [&] { return fSetSysLog(&entry) == -1; }, kWriteError},
+  };
+  board.setControl("file_manager", "length", "12599");
+  for (auto &c : cases) {
+    CaptureStderr();
+    EXPECT_TRUE(c.failed()) << c.name;
+    EXPECT_EQ(GetCapturedStderr(), c.text) << c.name;
+  }
+  // The store failed, not the change: the record holds the new value.
+  EXPECT_EQ(fSetAudioReceiverEnable(9), -1);
+  EXPECT_EQ(live->audio_config.audiorecvenable, 9);
+}
+
+TEST_F(Settings, a_stale_reply_is_not_taken_for_the_answer_to_the_next_request) {
+  // Left behind by an exchange that gave up, or by a peer that answered twice.
+  FILE_MSG_BUF stale{kProc, FILE_MSG_READ, kProc, 0, SYSINFO_SIZE, 0, 0, 0};
+  ASSERT_EQ(Msg_Send(Msg_Init(FILE_MSG_KEY), &stale, sizeof stale), 0);
+  board.setControl("file_manager", "length", "0");
+  CaptureStderr();
+  EXPECT_EQ(GetSysInfo(), nullptr) << "the manager's own answer counts";
+  EXPECT_EQ(GetCapturedStderr(), kReadError);
+}
+
+TEST_F(Settings, a_hanging_manager_takes_the_request_and_never_answers) {
+  board.setControl("file_manager", "hang", "");
+  int qid = Msg_Init(FILE_MSG_KEY);
+  FILE_MSG_BUF msg{1, FILE_MSG_READ, kProc, 0, 0, 0, 0, 0};
+  ASSERT_EQ(Msg_Send(qid, &msg, sizeof msg), 0);
+  ASSERT_TRUE(kvsim::Sandbox::waitUntil([&] { return requests().size() == 1; }, 5000ms));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(Msg_RsvFlags(qid, kProc, &msg, sizeof msg, IPC_NOWAIT), -1) << "no answer";
+  board.clearControl("file_manager", "hang");
+  EXPECT_NE(GetSysInfo(), nullptr);
+}
+
+TEST_F(Settings, two_threads_of_one_process_each_get_an_answer) {
+  auto worker = [](unsigned char value, int *failures) {
+    for (int i = 0; i < 100; ++i)
+      if ((value == 1 ? fSetAudioON(value) : fSetAudioMode(value)) != 0) ++*failures;
+  };
+  int failures1 = 0, failures2 = 0;
+  std::thread a(worker, 1, &failures1), b(worker, 2, &failures2);
+  a.join();
+  b.join();
+  EXPECT_EQ(failures1 + failures2, 0);
+  EXPECT_EQ(requests().size(), 200u);
+}
+
+// ---- one-way commands and the log ----------------------------------------------------------------
+
+TEST_F(Settings, quit_and_the_file_write_commands_go_one_way) {
+  SendStartFileWriteCmd();
+  SendStopFileWriteCmd();
+  SendFileQuitCmd();
+  EXPECT_EQ(kvsim::Sandbox::exitCode(board.wait(manager)), 0);
+  EXPECT_EQ(requests(), (std::vector<std::string>{
+                            "cmd=9 src=0 shmid=0 shmidx=0 page=0 item=0",
+                            "cmd=10 src=0 shmid=0 shmidx=0 page=0 item=0",
+                            "cmd=0 src=0 shmid=0 shmidx=0 page=0 item=0"}));
+}
+
+TEST_F(Settings, a_log_entry_is_written_read_back_and_cleared) {
+  LogEntry_t entry{};
+  snprintf(entry.event, sizeof entry.event, "%s", "card removed");
+  entry.time.tm_year = 126;
+  entry.time.tm_hour = 7;
+  ASSERT_EQ(fSetSysLog(&entry), 0);
+  auto shmid = std::to_string(live.shmid());
+  EXPECT_EQ(requests().back(), "cmd=3 src=16 shmid=" + shmid + " shmidx=1 page=0 item=0");
+
+  LogEntry_t back{};
+  ASSERT_EQ(GetSysLog(0, 0, &back), 0);
+  EXPECT_EQ(requests().back(), "cmd=1 src=16 shmid=" + shmid + " shmidx=1 page=0 item=0");
+  EXPECT_EQ(memcmp(&back, &entry, sizeof entry), 0);
+  EXPECT_EQ(GetSysLog(0, 0, nullptr), -1);
+
+  CaptureStderr();
+  EXPECT_EQ(GetSysLog(0, 1, &back), -1) << "no second entry";
+  EXPECT_EQ(fSetClearSysLog(0), 0);
+  EXPECT_EQ(GetSysLog(0, 0, &back), -1) << "cleared";
+  EXPECT_EQ(GetCapturedStderr(), std::string(kReadError) + kReadError);
+}
+
+TEST_F(Settings, reset_restores_the_managers_defaults) {
+  live->kv_config.front_rear_type = 2;
+  ASSERT_EQ(fResetSysInfo(), 0);
+  EXPECT_EQ(lastCmd(), FILE_MSG_RESET);
+  EXPECT_EQ(live->kv_config.front_rear_type, 0);
+  EXPECT_EQ(live->kv_config.gps_speed, -1);
+}
+
+// ---- persistence and sharing -----------------------------------------------------------------------
+
+TEST_F(Settings, a_saved_value_survives_a_restart_of_the_manager) {
+  char title[] = "front door";
+  ASSERT_EQ(fSetTitle(title, 10), 0);
+  SendFileQuitCmd();
+  ASSERT_EQ(kvsim::Sandbox::exitCode(board.wait(manager)), 0);
+  memset(live.get(), 0, sizeof(SysInfo));
+
+  manager = board.startServer("file_manager");
+  EXPECT_STREQ(live->lan_config.title, "front door");
+  EXPECT_EQ(live->kv_config.gps_speed, -1);
+  EXPECT_NE(GetSysInfo(), nullptr) << "the same queue serves the new manager";
+}
+
+TEST_F(Settings, a_value_set_in_one_process_is_seen_at_once_in_another) {
+  fflush(nullptr);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Its own mapping; no request is made to see the change.
+    kvsim::LiveSettings mine;
+    bool seen = kvsim::Sandbox::waitUntil(
+        [&] { return mine->kv_config.error_flag == 1 && mine->audio_config.audiorecvenable == 7; },
+        5000ms);
+    _exit(seen ? 0 : 1);
+  }
+  ASSERT_EQ(fSetAudioReceiverEnable(7), 0);
+  live->kv_config.error_flag = 1;
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(kvsim::Sandbox::exitCode(status), 0);
+}
+
+// ---- the field setters --------------------------------------------------------------------------------
+
+// Every setter of the table: the value lands in its field with the field's width, and the
+// request is a write (a write-immediate for the IP address).
+TEST_F(Settings, every_field_setter_stores_its_field_and_requests_its_save) {
+  struct Case {
+    const char *name;
+    std::function<int()> call;
+    size_t offset;
+    std::string expected;
+    int cmd;
+  };
+  static char text[] = "abc";
+  auto pattern = [](size_t n) { return std::string(n, '\x5A'); };
+  std::vector<Case> cases;
+#define CASE_WITH(name, type, field, cmd)                                              \
+  cases.push_back({#name, [] { type v; memset(&v, 0x5A, sizeof v); return name(v); }, \
+                   offsetof(SysInfo, field), pattern(sizeof(type)), cmd});
+#define CASE_VALUE(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE)
+#define CASE_LOW_BYTE(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE)
+#define CASE_IF_CHANGED(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE)
+#define CASE_NOW(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE_I)
+#define CASE_TEXT(name, type, field) \
+  cases.push_back({#name, [] { return name(text, 3); }, offsetof(SysInfo, field), std::string("abc\0", 4), FILE_MSG_WRITE});
+#define CASE(kind, name, type, field) CASE_##kind(name, type, field)
+  FILE_MSG_FIELD_SETTERS(CASE)
+#undef CASE
+
+  memset(live.get(), 0, sizeof(SysInfo));
+  size_t sent = 0;
+  for (auto &c : cases) {
+    EXPECT_EQ(c.call(), 0) << c.name;
+    EXPECT_EQ(bytesAt(*live, c.offset, c.expected.size()), c.expected) << c.name;
+    auto log = requests();
+    ASSERT_EQ(log.size(), ++sent) << c.name;
+    EXPECT_EQ(cmdOf(log.back()), c.cmd) << c.name;
+  }
+  EXPECT_GT(cases.size(), 220u);
+}
+
+TEST_F(Settings, setters_store_the_fields_their_names_say) {
+  // A few by hand, with offsets written out, against a table mistake.
+  EXPECT_EQ(fSetAudioReceiverEnable(1), 0);
+  EXPECT_EQ(bytesAt(*live, 923, 1), "\x01");
+  EXPECT_EQ(fSetStr2W3(77), 0);
+  EXPECT_EQ(live->codec_roiconfig[1].roi[2].width, 77u);
+  EXPECT_EQ(fSetROIEnable3(5), 0);
+  EXPECT_EQ(bytesAt(*live, 1312 + 2 * 60, 4), std::string("\x05\0\0\0", 4));
+  EXPECT_EQ(fSetFramerateVal2(25), 0);
+  EXPECT_EQ(live->lan_config.frameRateVal2, 25);
+  EXPECT_EQ(fSetDetailInfo1(3), 0);
+  EXPECT_EQ(bytesAt(*live, 1180 + 30, 1), "\x03");
+  EXPECT_EQ(fSetVcamPtz('Z'), 0);
+  EXPECT_EQ(bytesAt(*live, 4904, 1), "Z");
+  EXPECT_EQ(fSetIp(in_addr{0x0a01a8c0}), 0);
+  EXPECT_EQ(bytesAt(*live, 3584 + 440, 4), "\xc0\xa8\x01\x0a");
+}
+
+TEST_F(Settings, text_setters_take_only_what_fits_their_field) {
+  struct Case {
+    const char *name;
+    int (*set)(void *, int);
+    int fits, too_long;
+  } cases[] = {
+      {"fSetSmtpPassword", fSetSmtpPassword, 19, 20},
+      {"fSetSmtpText", fSetSmtpText, 255, 256},
+      {"fSetSntpServer", fSetSntpServer, 40, 41},
+      {"fSetOSDText", fSetOSDText, 23, 24},
+      {"fSetOverlayText2", fSetOverlayText2, 23, 24},
+  };
+  char text[300];
+  memset(text, 'p', sizeof text);
+  for (auto &c : cases) {
+    SysInfo before = snapshot();
+    size_t sent = requests().size();
+    EXPECT_EQ(c.set(text, c.too_long), -1) << c.name;
+    EXPECT_EQ(c.set(text, -1), -1) << c.name;
+    EXPECT_EQ(c.set(nullptr, 3), -1) << c.name;
+    EXPECT_TRUE(unchangedSince(before)) << c.name;
+    EXPECT_EQ(requests().size(), sent) << c.name;
+    EXPECT_EQ(c.set(text, c.fits), 0) << c.name;
+  }
+  EXPECT_EQ(std::string(live->smtp_config.password), std::string(19, 'p'));
+}
+
+TEST_F(Settings, motion_blocks_take_at_most_four_bytes) {
+  char blocks[] = {1, 2, 3, 4, 5};
+  SysInfo before = snapshot();
+  EXPECT_EQ(fSetMotionBlock(blocks, 5), -1);
+  EXPECT_EQ(fSetMotionBlock(blocks, -1), -1);
+  EXPECT_TRUE(unchangedSince(before));
+  EXPECT_TRUE(requests().empty());
+  EXPECT_EQ(fSetMotionBlock(blocks, 4), 0);
+  EXPECT_EQ(bytesAt(*live, 862 + 4, 4), "\x01\x02\x03\x04");
+}
+
+TEST_F(Settings, switches_saved_only_when_they_change) {
+  live->lan_config.net.multicast_enable = 1;
+  live->lan_config.net.supportptzpage = 0;
+  EXPECT_EQ(fSetNetMulticast(1), 0);
+  EXPECT_EQ(fSetPtzSupport(0), 0);
+  EXPECT_TRUE(requests().empty());
+  EXPECT_EQ(fSetNetMulticast(0), 0);
+  EXPECT_EQ(live->lan_config.net.multicast_enable, 0);
+  EXPECT_EQ(lastCmd(), FILE_MSG_WRITE);
+}
+
+// ---- setters with their own rule ---------------------------------------------------------------------
+
+TEST_F(Settings, video_sizes_by_stream_and_nothing_for_an_unknown_one) {
+  Lancam_Config_Data &lan = live->lan_config;
+  struct {
+    unsigned char stream;
+    int32_t *x, *y;
+  } cases[] = {{1, &lan.JpegXsize, &lan.JpegYsize},     {2, &lan.Mpeg41Xsize, &lan.Mpeg41Ysize},
+               {3, &lan.Mpeg42Xsize, &lan.Mpeg42Ysize}, {4, &lan.JpegXsize, &lan.JpegYsize},
+               {5, &lan.Avc1Xsize, &lan.Avc1Ysize},     {6, &lan.Avc2Xsize, &lan.Avc2Ysize}};
+  for (auto &c : cases) {
+    EXPECT_EQ(fSetVideoSize(c.stream, 100 + c.stream, 200 + c.stream), 0) << int(c.stream);
+    EXPECT_EQ(*c.x, 100 + c.stream) << int(c.stream);
+    EXPECT_EQ(*c.y, 200 + c.stream) << int(c.stream);
+  }
+  SysInfo before = snapshot();
+  size_t sent = requests().size();
+  EXPECT_EQ(fSetVideoSize(7, 640, 480), 0);
+  EXPECT_TRUE(unchangedSince(before));
+  EXPECT_EQ(requests().size(), sent + 1);
+  EXPECT_EQ(lastCmd(), FILE_MSG_WRITE);
+}
+
+TEST_F(Settings, the_rs485_setting_leaves_the_snapshot_name_whole) {
+  char name[] = "snap";
+  ASSERT_EQ(fSetClickSnapFilename(name, 4), 0);
+  ASSERT_EQ(fSetRS485Port(0x0102), 0);
+  EXPECT_EQ(live->lan_config.rs485config, 0x02);
+  EXPECT_STREQ(live->lan_config.nClickSnapFilename, "snap");
+}
+
+TEST_F(Settings, setters_with_their_own_rule_store_and_save) {
+  Schedule_t sched{1, 3, {8, 30, 0}, {1, 0, 0}};
+  Acount_t account{"admin", "secret", 2};
+  hostname_tmp host{"kv-front"};
+  char name[] = "stream2";
+  live->nrelays = 4;
+
+  EXPECT_EQ(fSetStreamActive(1, 0, 1, 0, 1, 1), 0);
+  EXPECT_EQ(live->lan_config.Supportstream3, 1);
+  EXPECT_EQ(live->lan_config.Supportstream4, 0);
+  EXPECT_EQ(fSetSchedule(7, &sched, 12, 2026), 0);
+  EXPECT_EQ(memcmp(&live->lan_config.aSchedules[7], &sched, sizeof sched), 0);
+  EXPECT_EQ(live->lan_config.schedCurDay, 12);
+  EXPECT_EQ(live->lan_config.schedCurYear, 2026);
+  EXPECT_EQ(fSetAcount(15, &account), 0);
+  EXPECT_STREQ(live->acounts[15].password, "secret");
+  EXPECT_EQ(fDelAcount(0, &account), 0);
+  EXPECT_EQ(live->acounts[0].authority, 2);
+  EXPECT_EQ(fsethostname(&host), 0);
+  EXPECT_STREQ(live->lan_config.hostname, "kv-front");
+  EXPECT_EQ(live->nrelays, 5u);
+  EXPECT_EQ(fSetStreamConfig(1, 640, 480, name, 8553), 0);
+  for (auto &line : requests()) EXPECT_TRUE(cmdOf(line) == FILE_MSG_WRITE || cmdOf(line) == FILE_MSG_READ) << line;
+  EXPECT_EQ(lastCmd(), FILE_MSG_WRITE);
+}
+
+TEST_F(Settings, a_stream_gets_its_size_name_and_the_path_of_its_port) {
+  struct {
+    int port;
+    const char *path;
+  } cases[] = {{8556, "PSIA/Streaming/channels/2?videoCodecType=H.264"},
+               {8557, "PSIA/Streaming/channels/2?videoCodecType=H.264"},
+               {8553, "PSIA/Streaming/channels/1?videoCodecType=MPEG4"},
+               {8554, "PSIA/Streaming/channels/1?videoCodecType=MPEG4"},
+               {8555, "PSIA/Streaming/channels/0?videoCodecType=MJPEG"}};
+  char name[] = "h264";
+  for (auto &c : cases) {
+    ASSERT_EQ(fSetStreamConfig(2, 1280, 720, name, c.port), 0) << c.port;
+    StreamParam &s = live->stream_config[2];
+    EXPECT_EQ(s.portnum, c.port);
+    EXPECT_EQ(s.width, 1280);
+    EXPECT_EQ(s.height, 720);
+    EXPECT_STREQ(reinterpret_cast<char *>(s.name), "h264");
+    EXPECT_STREQ(reinterpret_cast<char *>(s.portname), c.path) << c.port;
+  }
+  char long_name[80];
+  memset(long_name, 'n', sizeof long_name);
+  long_name[75] = '\0';
+  SysInfo before = snapshot();
+  EXPECT_EQ(fSetStreamConfig(2, 640, 480, long_name, 8557), -1);
+  EXPECT_TRUE(unchangedSince(before));
+}
+
+TEST_F(Settings, regions_follow_a_new_picture_size) {
+  CodecROIParam &c = live->codec_roiconfig[1];
+  c.numROI = 2;
+  c.prevwidth = 640;
+  c.prevheight = 480;
+  c.roi[0] = {100, 50, 200, 100};
+  c.roi[1] = {640, 480, 0, 1};
+  c.roi[2] = {1, 1, 1, 1};
+  ASSERT_EQ(fResetCodecROIParam(1, 1280, 960), 0);
+  EXPECT_EQ(lastCmd(), FILE_MSG_READ) << "fetched, not saved";
+  EXPECT_EQ(c.roi[0].startx, 200u);
+  EXPECT_EQ(c.roi[0].starty, 100u);
+  EXPECT_EQ(c.roi[0].width, 400u);
+  EXPECT_EQ(c.roi[0].height, 200u);
+  EXPECT_EQ(c.roi[1].startx, 1280u);
+  EXPECT_EQ(c.roi[2].startx, 1u) << "beyond numROI";
+  EXPECT_EQ(c.prevwidth, 1280u);
+  EXPECT_EQ(c.prevheight, 960u);
+
+  // A count from the record larger than the array scales the three regions only.
+  c.numROI = 200;
+  live->codec_roiconfig[2] = {1, 640, 480, {{64, 48, 64, 48}}};
+  CodecROIParam next = live->codec_roiconfig[2];
+  ASSERT_EQ(fResetCodecROIParam(1, 640, 480), 0);
+  EXPECT_EQ(c.roi[2].startx, 0u);
+  EXPECT_EQ(memcmp(&next, &live->codec_roiconfig[2], sizeof next), 0) << "the next stream's regions";
+  // A size of 0 is remembered as 1; an unknown previous size leaves the regions.
+  ASSERT_EQ(fResetCodecROIParam(1, 0, 0), 0);
+  EXPECT_EQ(c.prevwidth, 1u);
+  c.prevwidth = c.prevheight = 0;
+  c.roi[0] = {10, 20, 30, 40};
+  ASSERT_EQ(fResetCodecROIParam(1, 320, 240), 0);
+  EXPECT_EQ(c.roi[0].width, 30u);
+  EXPECT_EQ(c.prevwidth, 320u);
+
+  Face_Config_Data &f = live->face_config;
+  f.prevwidth = 1280;
+  f.prevheight = 720;
+  f.startX = 640;
+  f.height = 360;
+  ASSERT_EQ(fResetFDROIParam(0, 640, 360), 0);
+  EXPECT_EQ(f.startX, 320u);
+  EXPECT_EQ(f.height, 180u);
+  ASSERT_EQ(fResetFDROIParam(1, 100, 100), 0);
+  EXPECT_EQ(f.startX, 320u) << "the face rectangle belongs to stream 0";
+}
+
+TEST_F(Settings, indexes_past_their_arrays_change_nothing_and_send_nothing) {
+  Acount_t account{};
+  Schedule_t sched{};
+  media_profile profile{};
+  video_source_conf vsc{};
+  vsc.position = MAX_PROF;
+  audio_source_conf asc{};
+  asc.position = -1;
+  relay_conf relay{};
+  relay.position = MAX_RELAYS;
+  relay_logical_state state{MAX_RELAYS, 1};
+  imaging_conf_tmp imaging{};
+  imaging.position = MAX_IMAGING;
+  hostname_tmp host;
+  memset(&host, 'h', sizeof host);
+  char name[] = "s";
+  live->nprofile = 2;
+
+  struct Case {
+    const char *name;
+    std::function<int()> call;
+  } cases[] = {
+      {"fSetAcount 16", [&] { return fSetAcount(ACOUNT_NUM, &account); }},
+      {"fDelAcount -1", [&] { return fDelAcount(-1, &account); }},
+      {"fSetAcount null", [&] { return fSetAcount(0, nullptr); }},
+      {"fSetSchedule 8", [&] { return fSetSchedule(SCHEDULE_NUM, &sched, 1, 2026); }},
+      {"fSetStreamConfig 3", [&] { return fSetStreamConfig(MAX_STREAM_NUM, 640, 480, name, 8557); }},
+      {"fResetCodecROIParam 3", [] { return fResetCodecROIParam(MAX_STREAM_NUM, 640, 480); }},
+      {"fResetFDROIParam -1", [] { return fResetFDROIParam(-1, 640, 480); }},
+      {"fsetmediaprofile 4", [&] { return fsetmediaprofile(MAX_PROF, &profile); }},
+      {"fdelprofile -1", [] { return fdelprofile(-1); }},
+      {"fdelprofile past the used ones", [] { return fdelprofile(3); }},
+      {"fsetvideosourceconfiguration 4", [&] { return fsetvideosourceconfiguration(&vsc); }},
+      {"faddaudiosourceconfiguration -1", [&] { return faddaudiosourceconfiguration(&asc); }},
+      {"fdelvideoencoderconfiguration 4", [] { return fdelvideoencoderconfiguration(MAX_PROF); }},
+      {"fremoveaudiosource -1", [] { return fremoveaudiosource(-1); }},
+      {"fremoveaudioencoder 4", [] { return fremoveaudioencoder(MAX_PROF); }},
+      {"fsetrelay 3", [&] { return fsetrelay(&relay); }},
+      {"fsetrelaylogicalstate 3", [&] { return fsetrelaylogicalstate(&state); }},
+      {"fsetimaging 4", [&] { return fsetimaging(&imaging); }},
+      {"fsethostname unterminated", [&] { return fsethostname(&host); }},
+      {"fSetSysLog null", [] { return fSetSysLog(nullptr); }},
+      {"faddscopes null", [] { return faddscopes(nullptr); }},
+  };
+  SysInfo before = snapshot();
+  for (auto &c : cases) EXPECT_EQ(c.call(), -1) << c.name;
+  EXPECT_TRUE(unchangedSince(before));
+  EXPECT_TRUE(requests().empty());
+
+  live->nprofile = 0;
+  EXPECT_EQ(fdelprofile(0), -1) << "no profile to remove";
+  EXPECT_EQ(live->nprofile, 0u);
+  live->nprofile = MAX_PROF;
+  EXPECT_EQ(fdelprofile(MAX_PROF), -1) << "the slot after the last lies beyond the array";
+}
+
+TEST_F(Settings, removing_a_profile_moves_the_last_one_into_its_place) {
+  media_profile p{};
+  for (int i = 0; i < 3; ++i) {
+    snprintf(p.profile_name, sizeof p.profile_name, "profile%d", i);
+    ASSERT_EQ(fsetmediaprofile(i, &p), 0);
+  }
+  EXPECT_EQ(live->nprofile, 3u);
+  ASSERT_EQ(fdelprofile(1), 0);
+  EXPECT_STREQ(live->Oprofile[1].profile_name, "profile2");
+  EXPECT_STREQ(live->Oprofile[2].profile_name, "");
+  EXPECT_EQ(live->nprofile, 2u);
+  ASSERT_EQ(fdelprofile(0), 0);
+  EXPECT_STREQ(live->Oprofile[0].profile_name, "profile0") << "index 0 moves nothing";
+  EXPECT_EQ(live->nprofile, 1u);
+
+  for (int i = 0; i < 6; ++i) ASSERT_EQ(fsetmediaprofile(i % MAX_PROF, &p), 0);
+  EXPECT_EQ(live->nprofile, static_cast<uint32_t>(MAX_PROF)) << "never counts past the array";
+}
+
+TEST_F(Settings, profile_parts_relays_and_imaging_land_in_their_slots) {
+  video_encoder_conf enc{};
+  enc.position = 3;
+  snprintf(enc.conf.VEtoken, sizeof enc.conf.VEtoken, "enc3");
+  ASSERT_EQ(fsetvideoencoderconfiguration(&enc), 0);
+  EXPECT_STREQ(live->Oprofile[3].AESC.VEtoken, "enc3");
+  ASSERT_EQ(fdelvideoencoderconfiguration(3), 0);
+  EXPECT_STREQ(live->Oprofile[3].AESC.VEtoken, "");
+
+  audio_source_conf asc{};
+  asc.position = 1;
+  snprintf(asc.conf.Aname, sizeof asc.conf.Aname, "name");
+  snprintf(asc.conf.Atoken, sizeof asc.conf.Atoken, "token");
+  ASSERT_EQ(faddaudiosourceconfiguration(&asc), 0);
+  EXPECT_STREQ(live->Oprofile[1].AASC.Atoken, "token");
+  EXPECT_STREQ(live->Oprofile[1].AASC.Aname, "") << "only bytes 24 to 43";
+
+  relay_conf relay{};
+  relay.position = 2;
+  relay.relay.delaytime = 30;
+  relay_logical_state state{2, 1};
+  ASSERT_EQ(fsetrelay(&relay), 0);
+  ASSERT_EQ(fsetrelaylogicalstate(&state), 0);
+  EXPECT_EQ(live->onvif_relay[2].onvif_relay_in.delaytime, 30);
+  EXPECT_EQ(live->onvif_relay[2].relaylogicalstate, 1);
+
+  imaging_conf_tmp imaging{};
+  imaging.position = 3;
+  imaging.imaging.Brightness = 0.5f;
+  ASSERT_EQ(fsetimaging(&imaging), 0);
+  EXPECT_EQ(live->imaging_conf[3].Brightness, 0.5f);
+}
+
+TEST_F(Settings, scopes_are_added_once_and_removed_by_name) {
+  Onvif_Scopes change{};
+  snprintf(change.type[0], SCOPE_LEN, "video_encoder");
+  snprintf(change.location[1], SCOPE_LEN, "country/korea");
+  ASSERT_EQ(faddscopes(&change), 0);
+  ASSERT_EQ(faddscopes(&change), 0);
+  EXPECT_STREQ(live->onvif_scopes.type[0], "video_encoder");
+  EXPECT_STREQ(live->onvif_scopes.type[1], "") << "already listed";
+  EXPECT_STREQ(live->onvif_scopes.location[0], "country/korea");
+
+  Onvif_Scopes three{};
+  for (int i = 0; i < MAX_SCOPES; ++i) snprintf(three.type[i], SCOPE_LEN, "t%d", i);
+  SysInfo before = snapshot();
+  EXPECT_EQ(faddscopes(&three), -1) << "only two free slots";
+  EXPECT_TRUE(unchangedSince(before));
+
+  ASSERT_EQ(fdelscopes(&change), 0);
+  EXPECT_STREQ(live->onvif_scopes.type[0], "");
+  EXPECT_STREQ(live->onvif_scopes.location[0], "");
+}
+
+}  // namespace

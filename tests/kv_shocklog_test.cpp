@@ -550,8 +550,9 @@ TEST(KvShocklogSensor, the_feeders_motion_and_kv_servers_history_reach_the_file_
   }
 }
 
-TEST(KvShocklogSensor, a_node_that_disappears_repeats_the_last_values_and_the_loop_goes_on) {
+TEST(KvShocklogSensor, nodes_that_cannot_be_read_repeat_the_last_values_and_the_loop_goes_on) {
   Recorder rec;
+  rec.board.remove(KV_NODE_BATTERY_LEVEL);  // never read: no level yet (0), never -1
   rec.startServer();
   rec.setSensor({1200, 40, -60, 77, 0});
   pid_t pid = rec.start(monoMs());
@@ -561,7 +562,10 @@ TEST(KvShocklogSensor, a_node_that_disappears_repeats_the_last_values_and_the_lo
   gsf::File f = rec.stop(pid);
 
   ASSERT_FALSE(f.records.empty());
-  for (const auto &r : f.records) EXPECT_EQ(r.sensor4, 77) << "at " << r.time;
+  for (const auto &r : f.records) {
+    EXPECT_EQ(r.sensor4, 77) << "at " << r.time;
+    EXPECT_EQ(r.battery, 0) << "at " << r.time;
+  }
   // The same raw values over and over: the baseline equals them, the axes read 0.
   EXPECT_EQ(axesOf(f.records.back()), (Axes{0, 0, 0}));
   // Samples went on after the node was gone, to the stop.
@@ -596,43 +600,34 @@ TEST(KvShocklogSensor, a_killed_writer_leaves_whole_blocks_whose_whole_records_a
 
 // ---- refusals ------------------------------------------------------------------------
 
-TEST(KvShocklogStart, too_few_arguments_are_refused_before_anything_else) {
-  Recorder rec;
-  pid_t pid = rec.board.start({"kv_shocklog", rec.stem, "0", "0", "0"});
-  int status = rec.board.wait(pid);
-  EXPECT_EQ(Sandbox::exitCode(status), 255);
-  EXPECT_EQ(rec.board.stdoutOf(pid), "wrong input argument");
-  EXPECT_FALSE(rec.fileExists());
-}
-
-TEST(KvShocklogStart, a_file_that_cannot_be_created_ends_the_program_with_status_1) {
-  Recorder rec;
-  rec.stem = rec.board.path("/mnt/mmc/NoSuchFolder") + "/20240607_101500_N_F";
-  pid_t pid = rec.start(0);
-  int status = rec.board.wait(pid);
-  EXPECT_EQ(Sandbox::exitCode(status), 1);
-  EXPECT_EQ(rec.board.stdoutOf(pid), "open file error!!");
-}
-
-TEST(KvShocklogStart, a_stem_too_long_for_the_path_is_refused_without_a_file) {
+TEST(KvShocklogStart, bad_arguments_and_uncreatable_files_end_the_program_without_a_file) {
   Recorder rec;
   std::string folder = rec.board.path(kRecordings) + "/";
-  // 251 characters fit with ".gsf" in the 256-byte path; 252 do not.
+  // 251 characters fit with ".gsf" in the 256-byte path; 252 do not (nor are they cut).
   std::string fits = folder + std::string(251 - folder.size(), 'a');
-  std::string too_long = fits + "b";
-  rec.stem = too_long;
-  pid_t pid = rec.start(0);
-  int status = rec.board.wait(pid);
-  EXPECT_EQ(Sandbox::exitCode(status), 1);
-  EXPECT_TRUE(kvsim::contains(rec.board.stdoutOf(pid), "file path too long"));
-  EXPECT_FALSE(rec.fileExists());
-  EXPECT_FALSE(access((fits + "b.gs").c_str(), F_OK) == 0) << "no cut name either";
-
+  struct Case {
+    std::vector<std::string> argv;
+    int status;
+    std::string stdout_text;
+    std::string absent;
+  } cases[] = {
+      {{"kv_shocklog", rec.stem, "0", "0", "0"}, 255, "wrong input argument", rec.path()},
+      {{"kv_shocklog", rec.board.path("/mnt/mmc/NoSuchFolder/x"), "0", "0", "0", "0"}, 1,
+       "open file error!!", rec.board.path("/mnt/mmc/NoSuchFolder/x.gsf")},
+      {{"kv_shocklog", fits + "b", "0", "0", "0", "0"}, 1,
+       "file path too long!! (255 bytes at most with \".gsf\")\n", fits + "b.gs"},
+  };
+  for (const auto &c : cases) {
+    pid_t pid = rec.board.start(c.argv);
+    int status = rec.board.wait(pid);
+    EXPECT_EQ(Sandbox::exitCode(status), c.status) << c.argv[1];
+    EXPECT_EQ(rec.board.stdoutOf(pid), c.stdout_text) << c.argv[1];
+    EXPECT_NE(access(c.absent.c_str(), F_OK), 0) << c.absent;
+  }
   rec.stem = fits;
-  pid = rec.start(0, 0);
-  status = rec.board.wait(pid);
+  int status = rec.board.wait(rec.start(0, 0));
   EXPECT_EQ(Sandbox::exitCode(status), 0);
-  EXPECT_TRUE(rec.fileExists());
+  EXPECT_TRUE(rec.fileExists()) << "the longest stem that fits";
 }
 
 }  // namespace

@@ -60,7 +60,6 @@ void writeCorrected(const GSENSOR_ITEM &item) {
 }  // namespace
 
 void SetTickStart(int64_t tick) { g.g_llTickStart = tick; }
-int64_t TickStart() { return g.g_llTickStart; }
 int32_t DataCount() { return g.g_nDataCount; }
 
 void Push(const GSENSOR_ITEM *item) {

@@ -14,7 +14,6 @@ inline constexpr int kPendingLimit = 50;
 // Start tick of the recording (monotonic milliseconds): record times count from it, and
 // kv_server's items older than it are not part of this recording.
 void SetTickStart(int64_t tick);
-int64_t TickStart();
 // Records written so far (the header's count at close).
 int32_t DataCount();
 

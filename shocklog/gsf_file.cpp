@@ -65,8 +65,6 @@ int GsfSetPath(const char *stem) {
   return 0;
 }
 
-const char *GsfPath() { return g.strFilePath; }
-
 int GsfOpen() {
   g.g_nBufferPos = 0;
   // Truncated: a file left under the same name must not keep its old tail behind the

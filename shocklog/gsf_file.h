@@ -58,7 +58,6 @@ void GsfDestroyLock();
 
 // Builds stem + ".gsf"; -1 when that does not fit the path buffer (nothing is kept).
 int GsfSetPath(const char *stem);
-const char *GsfPath();
 
 // Creates (or empties) the file, mode 0644; 0, or -1 with errno set.
 int GsfOpen();

@@ -15,6 +15,7 @@
 #include <time.h>
 
 struct timespec;
+struct statfs;
 
 #ifdef __cplusplus
 extern "C" {
@@ -48,6 +49,13 @@ int kv_set_clock(const struct timespec *ts);
 int kv_init_module(const void *image, unsigned long len, const char *params, const char *name);
 int kv_delete_module(const char *name, unsigned int flags);
 
+/* statfs() through the seam. `path` is a board path, or one already below the board root
+ * (as peers hand over). Under a sysroot the sandbox may state a file system's size in
+ * "<root>/sim/statfs", one line per mount point: "<board mount point> bsize=N blocks=N
+ * bfree=N bavail=N"; the longest mount point holding the path overrides the host's numbers,
+ * so a test can have a full card on a workstation with room to spare. */
+int kv_statfs(const char *path, struct statfs *out);
+
 #ifdef __cplusplus
 }
 #endif
@@ -58,6 +66,9 @@ int kv_delete_module(const char *name, unsigned int flags);
 namespace kv {
 /* Rooted form of a board path, for C++ callers. */
 std::string rooted(std::string_view path);
+/* A path that arrives at run time: kept when it is already below the board root (or relative,
+ * or there is no root), else taken as a board path and rooted. */
+std::string resolved(std::string_view path);
 }
 #endif
 

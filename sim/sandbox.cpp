@@ -31,7 +31,7 @@ const char *const kStandInTools[] = {
     "mount", "umount", "fsck_msdos", "mkdosfs", "flash_eraseall", "hwclock", "aplay",
     "killall", "hostapd", "dnsmasq", "wpa_cli", "wpa_supplicant", "dhcpcd", "boa", "bftpd",
     "ifconfig", "ps", "insmod", "rmmod", "reboot", "poweroff", "udhcpc", "route", "iwconfig",
-    "mkfs.vfat", "sd_repartition.sh", "hdparm", "fdisk"};
+    "mkfs.vfat", "sd_repartition.sh", "hdparm", "fdisk", "repartitioning_mmc.sh"};
 
 const char *const kBoardFolders[] = {
     "/sys/devices/platform", "/dev", "/proc", "/mnt/nand/log", "/mnt/mmc", "/opt/vcam",
@@ -130,6 +130,8 @@ void Sandbox::buildTree() const {
   write("/proc/version", "Linux version 2.6.32.17-davinci1 (gcc version 4.2.4) #1 PREEMPT\n");
   write("/dev/cmem", "");  // the CMEM driver's node: the AV client opens and closes it
   for (const char *tool : kStandInTools) installTool(tool);
+  // The image's repartitioning script is run by its full path.
+  fs::create_symlink(simDir() + "/kv_standin_tool", root_ + "/opt/vcam/repartitioning_mmc.sh");
   writeBoardDefaults(*this);
 }
 

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "standin.h"
+#include "standin_tool_board.h"
 
 namespace {
 
@@ -72,6 +73,11 @@ struct Special {
 // scripted answer; its result becomes the exit status.
 const Special kSpecials[] = {
     {"", nullptr},
+    {"mount", kvsim::standinMount},
+    {"umount", kvsim::standinUmount},
+    {"fsck_msdos", kvsim::standinFsckMsdos},
+    {"mkdosfs", kvsim::standinMkdosfs},
+    {"ps", kvsim::standinPs},
 };
 
 }  // namespace

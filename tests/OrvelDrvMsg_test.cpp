@@ -247,15 +247,17 @@ TEST_F(AvClient, parameter_records_are_sent_whole_from_offset_16) {
 }
 
 TEST_F(AvClient, a_poll_takes_only_an_answer_already_there_and_drains_late_ones) {
-  reply(MSG_CMD_POLLING, "ret=7\ndelay_ms=300");
+  // The answers are late by far more than a loaded machine can stall this test between
+  // a poll's send and its look at the queue.
+  reply(MSG_CMD_POLLING, "ret=7\ndelay_ms=1500");
   EXPECT_EQ(OrvelPollingMsg(), -1) << "the server has not answered yet";
   ASSERT_TRUE(kvsim::Sandbox::waitUntil([&] { return waitingAnswers() == 1; }, 5000ms));
 
-  reply(MSG_CMD_POLLING, "ret=9\ndelay_ms=300");
+  reply(MSG_CMD_POLLING, "ret=9\ndelay_ms=1500");
   EXPECT_EQ(OrvelPollingMsg(), 7) << "the late answer of the first poll";
   ASSERT_TRUE(kvsim::Sandbox::waitUntil([&] { return waitingAnswers() == 1; }, 5000ms));
 
-  reply(MSG_CMD_POLLING, "ret=11\ndelay_ms=300");
+  reply(MSG_CMD_POLLING, "ret=11\ndelay_ms=1500");
   EXPECT_EQ(OrvelPollingMsg(), 9);
   // The third poll's answer comes late too; a blocking request meanwhile gets its own.
   reply(MSG_CMD_WATCHDOG, "ret=5");

@@ -1,0 +1,72 @@
+// Shell command lines of kv_common_util: quoting of paths that come from a caller or a
+// folder listing, and the one bounded formatter that hands a command to the board root.
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <time.h>
+
+#include <string>
+#include <string_view>
+
+#include "board_root.h"
+#include "kv_common_util.h"
+
+namespace {
+
+// Characters the shell takes literally outside quotes (no globbing, no expansion).
+bool literal(char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  return std::string_view("/._-+:,@%=").find(c) != std::string_view::npos;
+}
+
+// Command lines of this unit are a fixed text and at most a few 256-byte paths.
+constexpr size_t kCommandSize = 2048;
+
+}  // namespace
+
+namespace kv {
+
+std::string shell_word(std::string_view text) {
+  bool plain = !text.empty();
+  for (char c : text) plain = plain && literal(c);
+  if (plain) return std::string(text);
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+// Inside double quotes the shell still gives \ " $ and ` a meaning; a backslash before each
+// takes it literally. Everything else (newlines included) stays part of the word.
+std::string shell_dq(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '\\' || c == '"' || c == '$' || c == '`') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+int shellf(const char *format, ...) {
+  char command[kCommandSize];
+  va_list ap;
+  va_start(ap, format);
+  int n = vsnprintf(command, sizeof command, format, ap);
+  va_end(ap);
+  // A cut command could name another file than the one meant: never run it.
+  if (n < 0 || static_cast<size_t>(n) >= sizeof command) return -1;
+  return kv_system(command);
+}
+
+void sleep_ms(int ms) {
+  struct timespec ts = {ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace kv

@@ -16,6 +16,7 @@
 #include "dm368_zt5_util.h"
 #include "gsensor_history.h"
 #include "gsf_file.h"
+#include "kv_common_util.h"
 #include "kv_msg_drv.h"
 
 namespace {
@@ -101,14 +102,6 @@ int64_t setStartTick(long long start_tick) {
   return now - start_tick;
 }
 
-// Local wall-clock time `seconds` from now as "YYYYMMDDhhmmss".
-void dateTimeText(char (&out)[32], int64_t seconds) {
-  time_t when = time(nullptr) + static_cast<time_t>(seconds);
-  struct tm tm;
-  if (!localtime_r(&when, &tm) || strftime(out, sizeof out, "%Y%m%d%H%M%S", &tm) == 0)
-    snprintf(out, sizeof out, "00000000000000");
-}
-
 // Creates the data file and writes its header; 0, or the exit status.
 int openDataFile(const char *stem, int64_t previous_ms) {
   if (GsfSetPath(stem) != 0) {
@@ -119,8 +112,9 @@ int openDataFile(const char *stem, int64_t previous_ms) {
     printf("open file error!!");
     return 1;
   }
-  char text[32];
-  dateTimeText(text, -(previous_ms / 1000));
+  // The start tick's wall-clock time, to the second (the division truncates).
+  char text[15] = {};
+  GetDateTimeGSensorFormat(text, static_cast<int>(-(previous_ms / 1000)));
   GsfWriteHeader(text);
   return 0;
 }

@@ -156,6 +156,27 @@ TEST(SentinelStartUp, a_missing_av_driver_ends_start_up_with_status_minus_1) {
   EXPECT_EQ(unit.watchdogRequests("kv_server", kKvWatchdog), 0);
 }
 
+TEST(SentinelStartUp, threads_wait_for_the_settings_record_instead_of_crashing) {
+  SentinelBoard unit(kFront);
+  // The manager answers every request with a wrong length: GetSysInfo delivers nothing.
+  unit.board.setControl("file_manager", "length", "5");
+  unit.startSentinel();
+  std::this_thread::sleep_for(14s);
+  EXPECT_TRUE(unit.board.running(unit.sentinel));
+  EXPECT_EQ(unit.watchdogRequests("system_server", kSysWatchdog), 0);
+
+  unit.board.clearControl("file_manager", "length");
+  EXPECT_TRUE(unit.waitFor(
+      [&] {
+        return unit.watchdogRequests("system_server", kSysWatchdog) > 0 &&
+               unit.watchdogRequests("kv_server", kKvWatchdog) > 0 &&
+               unit.watchdogRequests("av_server.out", kAvWatchdog) > 0;
+      },
+      5s))
+      << "the monitors did not start once the record came";
+  EXPECT_FALSE(contains(unit.out(), "restart"));
+}
+
 // ---- no restart while all answer -----------------------------------------------------
 
 TEST(SentinelWatch, servers_answering_for_70_s_cause_no_restart) {

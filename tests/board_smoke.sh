@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The firmware build runs on the board's processor: the ARM926 programs start under
+# qemu-arm and refuse a bad command line before they touch anything of the board (the
+# firmware has no board root, so nothing else of it may run on a workstation).
+set -euo pipefail
+build=${1:?usage: board_smoke.sh BUILD_DIR}
+qemu=(qemu-arm -cpu arm926 -L /usr/arm-linux-gnueabi)
+
+arm-linux-gnueabi-readelf -h "$build/bin/kv_sentinel" | grep -q "Machine: *ARM" || { echo "not an ARM build"; exit 1; }
+out=$("${qemu[@]}" "$build/bin/kv_shocklog" 2>&1) && status=0 || status=$?
+if [ "$status" -ne 255 ] || [ "$out" != "wrong input argument" ]; then
+  echo "kv_shocklog under qemu-arm: status $status, output '$out'"
+  exit 1
+fi
+echo "board build: ARM926 programs run under qemu-arm"

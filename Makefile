@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets. `make test` is what CI runs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all dev test tsan demo bench board board-check install clean
+.PHONY: all dev test tsan demo bench board board-check fuzz install clean
 
 all: dev
 
@@ -13,9 +13,9 @@ tsan:
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS)
 
-# The firmware cross-build, then the whole suite under ASan/UBSan, then the threaded
-# programs' tests under TSan.
-test: dev tsan board-check
+# The firmware cross-build and the fuzz targets, then the whole suite under ASan/UBSan,
+# then the threaded programs' tests under TSan.
+test: dev tsan board-check fuzz
 	ctest --preset dev
 	ctest --preset tsan
 
@@ -43,6 +43,18 @@ board-check:
 	  ./tests/board_smoke.sh build/board; \
 	else \
 	  echo "board build skipped: arm-linux-gnueabi-g++ or qemu-arm not installed"; \
+	fi
+
+# The parsers of outside input under libFuzzer, FUZZ_SECONDS each (a short run for CI);
+# skipped, and said so, where clang's libFuzzer is not installed.
+FUZZ_SECONDS ?= 20
+fuzz:
+	@mkdir -p build; if echo 'extern "C" int LLVMFuzzerTestOneInput(const char *, unsigned long) { return 0; }' | \
+	    clang++ -x c++ -fsanitize=fuzzer - -o build/fuzz-probe 2>/dev/null; then \
+	  cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j $(JOBS) --target kv_fuzz && \
+	  ./fuzz/run.sh build/fuzz $(FUZZ_SECONDS); \
+	else \
+	  echo "fuzz targets skipped: clang++ with libFuzzer (clang, libclang-rt-14-dev) not installed"; \
 	fi
 
 install: dev

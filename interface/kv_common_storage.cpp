@@ -6,6 +6,7 @@
 // table every time. Commands go to the shell through the board root; their exit status is
 // the only feedback.
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -174,6 +175,14 @@ long long diskSpace(const char *path, Space which) {
     case Space::Free: return bsize * static_cast<long long>(st.f_bfree);
   }
   return 0;
+}
+
+// One kB figure of the memory table, held to 0..INT_MAX: a corrupt table with a huge
+// number must not overflow the sum (nor come back as a negative "error").
+long long tableKilobytes(const char *text) {
+  long long v = strtoll(text, nullptr, 10);
+  if (v < 0) return 0;
+  return v > INT_MAX ? INT_MAX : v;
 }
 
 }  // namespace
@@ -353,7 +362,7 @@ int KVGetfreememInfo(void) {
     return -1;
   }
   const char *kSeparators = ":\r\n ";
-  long total = 0;
+  long long total = 0;
   char *save = nullptr;
   for (char *tok = strtok_r(text, kSeparators, &save); tok;
        tok = strtok_r(nullptr, kSeparators, &save)) {
@@ -361,10 +370,11 @@ int KVGetfreememInfo(void) {
     if (!cached && strcmp(tok, "MemFree") != 0) continue;
     char *value = strtok_r(nullptr, kSeparators, &save);
     if (!value) break;
-    total += strtol(value, nullptr, 10);
+    total += tableKilobytes(value);
     if (cached) {
+      if (total > INT_MAX) total = INT_MAX;
       if (total < 2048)
-        fprintf(stderr, "AVI check free Memory = %ld Kbyte is not enough !!!!!!!!!!!!!\n", total);
+        fprintf(stderr, "AVI check free Memory = %lld Kbyte is not enough !!!!!!!!!!!!!\n", total);
       return static_cast<int>(total);
     }
   }

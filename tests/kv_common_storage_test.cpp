@@ -2,6 +2,7 @@
 // the boot check marker, the write test, free memory and disk space. Every command runs
 // against the sandbox's stand-in tools; the mount table is the sandbox's.
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/statfs.h>
@@ -499,6 +500,18 @@ TEST(FreeMemory, a_table_without_cached_or_without_a_file_gives_minus_one) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(KVGetfreememInfo(), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "GetfreememInfo open file fail \n");
+}
+
+// A corrupt table once overflowed the sum (undefined behaviour) or came back negative.
+TEST(FreeMemory, huge_figures_of_a_corrupt_table_saturate_at_int_max) {
+  Sandbox board;
+  const char *tables[] = {"MemFree: 9223372036854775807 kB\nCached: 9 kB\n",
+                          "MemFree: 3000000000 kB\nCached: 1 kB\n",
+                          "MemFree: 99999999999999999999999 kB\nCached: 99999999999999999999 kB\n"};
+  for (const char *table : tables) {
+    board.write("/proc/meminfo", table);
+    EXPECT_EQ(KVGetfreememInfo(), INT_MAX) << table;
+  }
 }
 
 TEST(DiskSpace, block_size_times_blocks_of_the_holding_file_system) {

@@ -167,8 +167,11 @@ void *watcherThread(void *) {
   while (info && !gIsThreadQuit) {
     const int64_t now = GetTickCount();
     for (const Monitor &m : g_monitors) {
+      // The flag before the tick: a monitor stores its tick first, so once the flag is
+      // seen the tick is the fresh one, never the 0 of "never" (an age since boot).
+      if (!m.started) continue;
       int64_t age = now - m.tick.load();
-      if (m.started && age > kNotRespondingMs) restartFor(m, age);
+      if (age > kNotRespondingMs) restartFor(m, age);
     }
     auto &flag = reinterpret_cast<unsigned char &>(info->kv_config.error_flag);
     if (sharedByte(flag)) {

@@ -144,6 +144,22 @@ TEST(SentinelStartUp, a_stop_while_a_server_hangs_still_ends_the_program) {
   EXPECT_EQ(Sandbox::exitCode(status), 0);
 }
 
+TEST(SentinelStartUp, a_stop_while_the_settings_manager_hangs_still_ends_the_program) {
+  SentinelBoard unit(kFront);
+  unit.board.setControl("file_manager", "hang", "");
+  unit.startSentinel();
+  // After the start-up wait every thread asks for the settings record; none gets it.
+  ASSERT_TRUE(unit.waitFor(
+      [&] { return unit.watchdogRequests("file_manager", "cmd=1 src=16 ") > 0; }, 20s));
+  std::this_thread::sleep_for(500ms);
+  unit.board.signal(unit.sentinel, SIGINT);
+  // Threads stuck behind the settings client's lock cost 1 s each to give up on.
+  int status = unit.board.wait(unit.sentinel, 10s);
+  ASSERT_NE(status, -1) << "shutdown waited for the settings client's lock";
+  EXPECT_EQ(Sandbox::exitCode(status), 0);
+  EXPECT_TRUE(contains(unit.out(), "kv_sentinel_main, main exit\n"));
+}
+
 TEST(SentinelStartUp, a_missing_av_driver_ends_start_up_with_status_minus_1) {
   SentinelBoard unit(kFront);
   unit.board.remove("/dev/cmem");

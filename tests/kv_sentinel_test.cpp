@@ -253,7 +253,10 @@ TEST_P(HungServer, restarts_the_unit_once_after_40_s) {
   std::this_thread::sleep_for(1s);
   unit.board.kill(unit.sentinel);
 
-  // Detected 40 to 41 s after the request that hung, about 10 s after launch.
+  // Detected 40 to 41 s after the request that hung, about 10 s after launch. The watcher
+  // looks once a second; on a loaded machine its wake-up may come a little late, which
+  // adds to the age it sees.
+  constexpr int kLateWakeMs = 300;
   std::string out = unit.out(), log = unit.log();
   EXPECT_TRUE(contains(out, std::string(c.name) + " not responding... restart\n")) << out;
   std::smatch age;
@@ -261,7 +264,7 @@ TEST_P(HungServer, restarts_the_unit_once_after_40_s) {
   ASSERT_TRUE(std::regex_search(log, age, before)) << log;
   int ms = std::stoi(age[1]);
   EXPECT_GE(ms, 40000);
-  EXPECT_LE(ms, 41000);
+  EXPECT_LE(ms, 41000 + kLateWakeMs);
   EXPECT_GT(at, 50.0);
   EXPECT_LT(at, 75.0);
 

@@ -269,12 +269,10 @@ void startThreads() {
 bool stopThread(pthread_t thread, bool started, const std::atomic<int> *in_request) {
   if (!started) return true;
   pthread_cancel(thread);
-  // On the monotonic clock: the wall clock may be set from GPS meanwhile, and a jump back
-  // would stretch the wait by as much.
   struct timespec deadline;
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  clock_gettime(CLOCK_REALTIME, &deadline);
   deadline.tv_sec += 1;
-  if (pthread_clockjoin_np(thread, nullptr, CLOCK_MONOTONIC, &deadline) != 0) return false;
+  if (pthread_timedjoin_np(thread, nullptr, &deadline) != 0) return false;
   return !in_request || !*in_request;
 }
 

@@ -119,11 +119,18 @@ void sleepMs(long ms) {
   }
 }
 
+// Threads inside the settings manager's exchange. One cancelled there (the manager does
+// not answer) ends with the settings client's lock held, and the count stays raised.
+std::atomic<int> g_inSettingsRequest{0};
+
 // The settings manager may not deliver the record at once; a thread without it would
 // crash on its first look, so it asks again each second until it has it or must end.
 SysInfo *waitForSysInfo(const std::atomic<int> &quit) {
   for (;;) {
-    if (SysInfo *info = GetStaticSysInfo()) return info;
+    ++g_inSettingsRequest;
+    SysInfo *info = GetStaticSysInfo();
+    --g_inSettingsRequest;
+    if (info) return info;
     if (quit) return nullptr;
     sleepSeconds(1);
   }
@@ -167,8 +174,11 @@ void *watcherThread(void *) {
   while (info && !gIsThreadQuit) {
     const int64_t now = GetTickCount();
     for (const Monitor &m : g_monitors) {
+      // The flag before the tick: a monitor stores its tick first, so once the flag is
+      // seen the tick is the fresh one, never the 0 of "never" (an age since boot).
+      if (!m.started) continue;
       int64_t age = now - m.tick.load();
-      if (m.started && age > kNotRespondingMs) restartFor(m, age);
+      if (age > kNotRespondingMs) restartFor(m, age);
     }
     auto &flag = reinterpret_cast<unsigned char &>(info->kv_config.error_flag);
     if (sharedByte(flag)) {
@@ -267,8 +277,9 @@ bool stopThread(pthread_t thread, bool started, const std::atomic<int> *in_reque
 }
 
 // Ends the threads, then the clients. A client whose monitor ended inside a request (its
-// server hangs) is left as it is: its lock may be held for good, and tearing it down would
-// wait forever; the process ends anyway.
+// server hangs), or the settings client while a thread was inside its exchange, is left as
+// it is: its lock may be held for good, and tearing it down would wait forever; the
+// process ends anyway.
 void shutDown() {
   gIsThreadQuit = 1;
   stopThread(g_watcher, g_watcherStarted, nullptr);
@@ -280,7 +291,8 @@ void shutDown() {
   gIsKVServerThreadQuit = 1;
   bool kvFree = stopThread(g_kvMonitor.thread, g_kvMonitor.thread_started, &g_kvMonitor.in_request);
 
-  CleanupFileMsgDrv();
+  // Tearing the settings client down would wait for ever on a lock a cancelled thread holds.
+  if (g_inSettingsRequest == 0) CleanupFileMsgDrv();
   if (avFree) OrvelDrvExit();
   if (kvFree) KVDrvExit();
   if (sysFree) SysDrvExit();

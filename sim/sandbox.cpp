@@ -228,18 +228,35 @@ pid_t Sandbox::startServer(const std::string &name, const std::vector<std::strin
   return pid;
 }
 
+// The wait status that waitpid() would have given for an end seen by waitid().
+int waitStatusOf(const siginfo_t &info) {
+  switch (info.si_code) {
+    case CLD_EXITED:
+      return (info.si_status & 0xFF) << 8;
+    case CLD_KILLED:
+      return info.si_status & 0x7F;
+    case CLD_DUMPED:
+      return (info.si_status & 0x7F) | 0x80;
+    default:
+      return 0;
+  }
+}
+
+// An ended child is seen but not collected: as a zombie it keeps its number, which is also
+// its process group's, so that signalling the group later (kill, stopAll) can never reach
+// a process outside the sandbox that was given the number meanwhile.
 int Sandbox::wait(pid_t pid, Ms timeout) {
   auto it = children_.find(pid);
   if (it == children_.end()) return -1;
   if (it->second.reaped) return it->second.status;
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    int status = 0;
-    pid_t got = waitpid(pid, &status, WNOHANG);
-    if (got == pid) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid) {
       it->second.reaped = true;
-      it->second.status = status;
-      return status;
+      it->second.status = waitStatusOf(info);
+      return it->second.status;
     }
     if (std::chrono::steady_clock::now() >= deadline) return -1;
     std::this_thread::sleep_for(10ms);
@@ -253,26 +270,37 @@ int Sandbox::exitCode(int wait_status) {
 }
 
 void Sandbox::signal(pid_t pid, int sig) const {
-  if (children_.count(pid)) ::kill(pid, sig);
+  auto it = children_.find(pid);
+  if (it != children_.end() && !it->second.collected) ::kill(pid, sig);
 }
 
 bool Sandbox::running(pid_t pid) { return children_.count(pid) && wait(pid, 0ms) == -1; }
 
 void Sandbox::kill(pid_t pid) {
   auto it = children_.find(pid);
-  if (it == children_.end()) return;
+  if (it == children_.end() || it->second.collected) return;
   ::kill(-pid, SIGKILL);  // the whole group: shells and tools it started too
   ::kill(pid, SIGKILL);
   wait(pid, 5000ms);
+  collect(pid);
+}
+
+void Sandbox::collect(pid_t pid) {
+  Child &child = children_[pid];
+  if (child.reaped && !child.collected) child.collected = waitpid(pid, nullptr, WNOHANG) == pid;
 }
 
 void Sandbox::stopAll() {
   for (auto &[pid, child] : children_) {
+    if (child.collected) continue;
     ::kill(-pid, SIGKILL);
-    if (!child.reaped) ::kill(pid, SIGKILL);
+    ::kill(pid, SIGKILL);
   }
-  for (auto &[pid, child] : children_)
-    if (!child.reaped) wait(pid, 5000ms);
+  for (auto &[pid, child] : children_) {
+    if (child.collected) continue;
+    wait(pid, 5000ms);
+    collect(pid);
+  }
 }
 
 std::string Sandbox::stdoutOf(pid_t pid) const { return slurp(outFile(pid, "out")); }

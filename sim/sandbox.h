@@ -107,9 +107,13 @@ class Sandbox {
  private:
   struct Child {
     std::string name;
+    // An ended child is seen (reaped, status) but stays a zombie, holding its number,
+    // until its process group has been stopped (collected).
     bool reaped = false;
+    bool collected = false;
     int status = 0;
   };
+  void collect(pid_t pid);
   void buildTree() const;
   void stopAll();
   std::string outFile(pid_t pid, const char *stream) const;

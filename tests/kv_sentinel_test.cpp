@@ -144,6 +144,22 @@ TEST(SentinelStartUp, a_stop_while_a_server_hangs_still_ends_the_program) {
   EXPECT_EQ(Sandbox::exitCode(status), 0);
 }
 
+TEST(SentinelStartUp, a_stop_while_the_settings_manager_hangs_still_ends_the_program) {
+  SentinelBoard unit(kFront);
+  unit.board.setControl("file_manager", "hang", "");
+  unit.startSentinel();
+  // After the start-up wait every thread asks for the settings record; none gets it.
+  ASSERT_TRUE(unit.waitFor(
+      [&] { return unit.watchdogRequests("file_manager", "cmd=1 src=16 ") > 0; }, 20s));
+  std::this_thread::sleep_for(500ms);
+  unit.board.signal(unit.sentinel, SIGINT);
+  // Threads stuck behind the settings client's lock cost 1 s each to give up on.
+  int status = unit.board.wait(unit.sentinel, 10s);
+  ASSERT_NE(status, -1) << "shutdown waited for the settings client's lock";
+  EXPECT_EQ(Sandbox::exitCode(status), 0);
+  EXPECT_TRUE(contains(unit.out(), "kv_sentinel_main, main exit\n"));
+}
+
 TEST(SentinelStartUp, a_missing_av_driver_ends_start_up_with_status_minus_1) {
   SentinelBoard unit(kFront);
   unit.board.remove("/dev/cmem");
@@ -237,7 +253,10 @@ TEST_P(HungServer, restarts_the_unit_once_after_40_s) {
   std::this_thread::sleep_for(1s);
   unit.board.kill(unit.sentinel);
 
-  // Detected 40 to 41 s after the request that hung, about 10 s after launch.
+  // Detected 40 to 41 s after the request that hung, about 10 s after launch. The watcher
+  // looks once a second; on a loaded machine its wake-up may come a little late, which
+  // adds to the age it sees.
+  constexpr int kLateWakeMs = 300;
   std::string out = unit.out(), log = unit.log();
   EXPECT_TRUE(contains(out, std::string(c.name) + " not responding... restart\n")) << out;
   std::smatch age;
@@ -245,7 +264,7 @@ TEST_P(HungServer, restarts_the_unit_once_after_40_s) {
   ASSERT_TRUE(std::regex_search(log, age, before)) << log;
   int ms = std::stoi(age[1]);
   EXPECT_GE(ms, 40000);
-  EXPECT_LE(ms, 41000);
+  EXPECT_LE(ms, 41000 + kLateWakeMs);
   EXPECT_GT(at, 50.0);
   EXPECT_LT(at, 75.0);
 

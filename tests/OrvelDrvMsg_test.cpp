@@ -58,7 +58,13 @@ class AvClient : public testing::Test {
     auto all = received();
     return all.empty() ? kvsim::Request{} : all.back();
   }
-  // Answers of our type waiting in the queue (the server consumed every request).
+  // Polls the server has taken from the queue (it logs a request once it has read it).
+  int pollsServed() const {
+    int n = 0;
+    for (const auto &r : received()) n += numberOf(r, "cmd") == MSG_CMD_POLLING;
+    return n;
+  }
+  // Messages in the queue: answers of our type once the server has taken every request.
   int waitingAnswers() const {
     struct msqid_ds ds;
     return msgctl(Msg_Init(ORVEL_MSG_KEY), IPC_STAT, &ds) == 0 ? static_cast<int>(ds.msg_qnum) : -1;
@@ -251,11 +257,14 @@ TEST_F(AvClient, a_poll_takes_only_an_answer_already_there_and_drains_late_ones)
   // a poll's send and its look at the queue.
   reply(MSG_CMD_POLLING, "ret=7\ndelay_ms=1500");
   EXPECT_EQ(OrvelPollingMsg(), -1) << "the server has not answered yet";
-  ASSERT_TRUE(kvsim::Sandbox::waitUntil([&] { return waitingAnswers() == 1; }, 5000ms));
+  // Until the server has read the poll, the one message in the queue is the poll itself.
+  ASSERT_TRUE(kvsim::Sandbox::waitUntil(
+      [&] { return pollsServed() == 1 && waitingAnswers() == 1; }, 5000ms));
 
   reply(MSG_CMD_POLLING, "ret=9\ndelay_ms=1500");
   EXPECT_EQ(OrvelPollingMsg(), 7) << "the late answer of the first poll";
-  ASSERT_TRUE(kvsim::Sandbox::waitUntil([&] { return waitingAnswers() == 1; }, 5000ms));
+  ASSERT_TRUE(kvsim::Sandbox::waitUntil(
+      [&] { return pollsServed() == 2 && waitingAnswers() == 1; }, 5000ms));
 
   reply(MSG_CMD_POLLING, "ret=11\ndelay_ms=1500");
   EXPECT_EQ(OrvelPollingMsg(), 9);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dm368_zt5_util.h"
+#include "local_time.h"
 #include "sandbox.h"
 
 namespace {
@@ -31,22 +32,11 @@ using testing::internal::GetCapturedStdout;
 time_t g_now = 0;
 time_t fixed_clock() { return g_now; }
 
-time_t local(int year, int month, int day, int hour, int minute, int second) {
-  struct tm tm = {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return mktime(&tm);
-}
 
 class Log : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_now = local(2024, 5, 6, 10, 20, 30);
+    g_now = localTime(2024, 5, 6, 10, 20, 30);
     kv::log_set_clock_for_tests(fixed_clock);
     KVLogSetLevel(KV_LOG_DEFAULT_LEVEL);
     KVLogClose();
@@ -123,9 +113,9 @@ TEST_F(Log, the_file_ending_follows_the_board_type) {
 
 TEST_F(Log, each_hour_has_its_own_file) {
   init("watch_d");
-  g_now = local(2024, 5, 6, 10, 59, 59);
+  g_now = localTime(2024, 5, 6, 10, 59, 59);
   KVLog("before\n");
-  g_now = local(2024, 5, 6, 11, 0, 0);
+  g_now = localTime(2024, 5, 6, 11, 0, 0);
   KVLog("after\n");
   EXPECT_EQ(logFile("2024-05-06-10_f.log"), "2024-05-06 10:59:59 [watch_d]: before\n");
   EXPECT_EQ(logFile("2024-05-06-11_f.log"), "2024-05-06 11:00:00 [watch_d]: after\n");
@@ -234,7 +224,7 @@ TEST_F(Log, a_folder_below_512_KiB_is_left_alone_and_exactly_512_KiB_loses_one_f
   board.remove(KV_LOG_DIR);
   board.mkdir(KV_LOG_DIR);
   fillLogs({{"2024-05-05-08_f.log", 256}, {"2024-05-05-09_f.log", 256}});
-  g_now = local(2024, 5, 6, 11, 0, 0);
+  g_now = localTime(2024, 5, 6, 11, 0, 0);
   KVLog("b\n");
   EXPECT_EQ(logNames(), (std::vector<std::string>{"2024-05-05-09_f.log", "2024-05-06-11_f.log"}));
 }

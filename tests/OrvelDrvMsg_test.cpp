@@ -16,6 +16,7 @@
 
 #include "msg_util.h"
 #include "sandbox.h"
+#include "standin_test.h"
 #include "server_log.h"
 
 namespace {
@@ -42,22 +43,15 @@ int lowestFreeFd() {
   return fd;
 }
 
-class AvClient : public testing::Test {
+class AvClient : public StandInTest {
  protected:
+  AvClient() : StandInTest(kServer) {}
   void SetUp() override {
-    server_ = board_.startServer(kServer);
+    startServer();
     ASSERT_EQ(OrvelDrvInit(kProc), 0);
   }
   void TearDown() override { OrvelDrvExit(); }
 
-  void reply(int id, const std::string &plan) const {
-    board_.setControl(kServer, "reply." + std::to_string(id), plan);
-  }
-  std::vector<kvsim::Request> received() const { return kvsim::requestsTo(board_, kServer); }
-  kvsim::Request last() const {
-    auto all = received();
-    return all.empty() ? kvsim::Request{} : all.back();
-  }
   // Polls the server has taken from the queue (it logs a request once it has read it).
   int pollsServed() const {
     int n = 0;
@@ -69,9 +63,6 @@ class AvClient : public testing::Test {
     struct msqid_ds ds;
     return msgctl(Msg_Init(ORVEL_MSG_KEY), IPC_STAT, &ds) == 0 ? static_cast<int>(ds.msg_qnum) : -1;
   }
-
-  kvsim::Sandbox board_;
-  pid_t server_ = 0;
 };
 
 TEST(OrvelDrvInit, accepts_1_to_24_and_refuses_others_silently) {

@@ -12,6 +12,7 @@
 
 #include "board_root.h"
 #include "kv_common_util.h"
+#include "local_time.h"
 #include "sandbox.h"
 
 namespace {
@@ -20,17 +21,6 @@ using kvsim::Sandbox;
 
 constexpr char kFolder[] = "/mnt/mmc/Recordings";
 
-time_t localTime(int year, int month, int day, int hour, int min, int sec) {
-  struct tm tm = {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = min;
-  tm.tm_sec = sec;
-  tm.tm_isdst = -1;
-  return mktime(&tm);
-}
 
 std::string folder() { return kv::rooted(kFolder); }
 

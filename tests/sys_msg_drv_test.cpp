@@ -15,6 +15,7 @@
 
 #include "msg_util.h"
 #include "sandbox.h"
+#include "standin_test.h"
 #include "server_log.h"
 #include "share_mem.h"
 
@@ -30,25 +31,14 @@ constexpr int kSegmentEnd = PROC_SLOT_OFFSET(24);
 
 using Wrapper = int (*)(void *, unsigned int);
 
-class SysClient : public testing::Test {
+class SysClient : public StandInTest {
  protected:
+  SysClient() : StandInTest(kServer) {}
   void SetUp() override {
-    server_ = board_.startServer(kServer);
+    startServer();
     ASSERT_EQ(SysDrvInit(kProc), 0);
   }
   void TearDown() override { SysDrvExit(); }
-
-  void reply(int id, const std::string &plan) const {
-    board_.setControl(kServer, "reply." + std::to_string(id), plan);
-  }
-  std::vector<kvsim::Request> received() const { return kvsim::requestsTo(board_, kServer); }
-  kvsim::Request last() const {
-    auto all = received();
-    return all.empty() ? kvsim::Request{} : all.back();
-  }
-
-  kvsim::Sandbox board_;
-  pid_t server_ = 0;
 };
 
 std::string hexOf(char fill, int n) {

@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets. `make test` is what CI runs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all dev test tsan demo bench board board-check fuzz install clean
+.PHONY: all dev test tsan demo bench board board-check fuzz format format-check install clean
 
 all: dev
 
@@ -15,7 +15,7 @@ tsan:
 
 # The firmware cross-build and the fuzz targets, then the whole suite under ASan/UBSan,
 # then the threaded programs' tests under TSan.
-test: dev tsan board-check fuzz
+test: format-check dev tsan board-check fuzz
 	ctest --preset dev
 	ctest --preset tsan
 
@@ -56,6 +56,15 @@ fuzz:
 	else \
 	  echo "fuzz targets skipped: clang++ with libFuzzer (clang, libclang-rt-14-dev) not installed"; \
 	fi
+
+# Every C and C++ source of the project in the style of .clang-format: `make format`
+# applies it, `make test` refuses a tree that does not follow it.
+FORMAT_FILES = $(shell git ls-files '*.c' '*.cpp' '*.h' '*.hpp' '*.inc' 2>/dev/null)
+format:
+	clang-format -i $(FORMAT_FILES)
+
+format-check:
+	@clang-format --dry-run --Werror $(FORMAT_FILES) && echo "format: every source follows .clang-format"
 
 install: dev
 	cmake --install build/dev --prefix $(or $(PREFIX),build/stage)

@@ -38,7 +38,7 @@
 namespace {
 
 constexpr int kBareKey = 0x4B56B001;  // a key no channel of the system uses
-constexpr int kProc = 16;              // the supervisor's number on the bus
+constexpr int kProc = 16;             // the supervisor's number on the bus
 constexpr int kRounds = 5;
 constexpr double kGoal = 1.3;
 

@@ -19,7 +19,9 @@ void expect(bool ok) {
   if (!ok) __builtin_trap();
 }
 
-bool blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 void url_round_trip(unsigned char *text, size_t len) {
   Bytes encoded = bytes(3 * len + 1);

@@ -86,7 +86,8 @@ bool copy_text(char *out, size_t size, const char *text) {
 }
 
 // vsnprintf into a fixed buffer: longer text is cut, never written past the end.
-__attribute__((format(printf, 3, 0))) void format_into(char *buf, size_t size, const char *format, va_list ap) {
+__attribute__((format(printf, 3, 0))) void format_into(char *buf, size_t size, const char *format,
+                                                       va_list ap) {
   buf[0] = '\0';
   if (format) vsnprintf(buf, size, format, ap);
 }

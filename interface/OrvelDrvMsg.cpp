@@ -72,7 +72,8 @@ class CmemClient {
   ~CmemClient() { close(); }
   bool open() {
     fd_ = kv_open("/dev/cmem", O_RDWR | O_CLOEXEC);
-    if (fd_ < 0) fprintf(stderr, "CMEM Error: init: Failed to open /dev/cmem: %s\n", strerror(errno));
+    if (fd_ < 0)
+      fprintf(stderr, "CMEM Error: init: Failed to open /dev/cmem: %s\n", strerror(errno));
     return fd_ >= 0;
   }
   void close() {
@@ -272,7 +273,9 @@ int SetDateTimeFormat(DateTimePrm *datetimeParam) {
 int SendFaceDetectMsg(FaceDetectParam *faceParam) {
   return send_record(MSG_CMD_SET_FDETECT, faceParam);
 }
-int OrvelSetMotion(OrvelMotionPrm *pMotionPrm) { return send_record(MSG_CMD_SET_MOTION, pMotionPrm); }
+int OrvelSetMotion(OrvelMotionPrm *pMotionPrm) {
+  return send_record(MSG_CMD_SET_MOTION, pMotionPrm);
+}
 int SetDynRangePrmMsg(DynRangePrm *dynRangePrm) {
   return send_record(MSG_CMD_SET_DYNRANGE, dynRangePrm);
 }
@@ -338,8 +341,10 @@ void LockMpeg4IFrame(FrameInfo_t *pFrame, int fmt_type) {
   got.format = pFrame->format;
   got.eventframe = pFrame->eventframe;
   // -1 is the server's "no frame"; any other refusal is told apart as -2.
-  if (m.ret == -1) got.serial_no = -1;
-  else if (m.ret != 0) got.serial_no = -2;
+  if (m.ret == -1)
+    got.serial_no = -1;
+  else if (m.ret != 0)
+    got.serial_no = -2;
   *pFrame = got;
 }
 

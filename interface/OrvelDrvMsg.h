@@ -26,89 +26,83 @@ extern "C" {
 
 /* The AV server's request ids. */
 enum {
-  MSG_CMD_START = 0,                 /* 0 */
-  MSG_CMD_GET_MEM,                   /* 1 */
-  MSG_CMD_QUIT,                      /* 2 */
-  MSG_CMD_SET_MEM,                   /* 3 */
-  MSG_CMD_PRINT_MEM,                 /* 4 */
-  MSG_CMD_GET_CUR_FRAME,             /* 5 */
-  MSG_CMD_LOCK_FRAME,                /* 6 */
-  MSG_CMD_UNLOCK_FRAME,              /* 7 */
-  MSG_CMD_GET_MEDIA_INFO,            /* 8 */
-  MSG_CMD_GET_VOL,                   /* 9 */
-  MSG_CMD_GET_NEW_FRAME,             /* 10 */
-  MSG_CMD_GET_AND_LOCK_IFRAME,       /* 11 */
-  MSG_CMD_SET_DAY_NIGHT,             /* 12 */
-  MSG_CMD_SET_WHITE_BALANCE,         /* 13 */
-  MSG_CMD_SET_BACKLIGHT,             /* 14 */
-  MSG_CMD_SET_BRIGHTNESS,            /* 15 */
-  MSG_CMD_SET_CONTRAST,              /* 16 */
-  MSG_CMD_SET_SATURATION,            /* 17 */
-  MSG_CMD_SET_SHARPNESS,             /* 18 */
-  MSG_CMD_SET_AAC_BITRATE,           /* 19 */
-  MSG_CMD_SET_BITRATE1,              /* 20 */
-  MSG_CMD_SET_BITRATE2,              /* 21 */
-  MSG_CMD_SET_JPEG_QUALITY,          /* 22 */
-  MSG_CMD_SET_FDETECT,               /* 23 */
-  MSG_CMD_SET_MIRROR,                /* 24 */
-  MSG_CMD_SET_OSDWINDOW,             /* 25 */
-  MSG_CMD_SET_FRAMERATE1,            /* 26 */
-  MSG_CMD_SET_FRAMERATE2,            /* 27 */
-  MSG_CMD_SET_FRAMERATE3,            /* 28 */
-  MSG_CMD_SWITCH_2A,                 /* 29 */
-  MSG_CMD_TYPE_2A,                   /* 30 */
-  MSG_CMD_2A_PRIORITY,               /* 31 */
-  MSG_CMD_SET_TV_SYSTEM,             /* 32 */
-  MSG_CMD_SET_BINNING_SKIP,          /* 33 */
-  MSG_CMD_SET_TSTAMP,                /* 34 */
-  MSG_CMD_SET_DATETIMEPRM,           /* 35 */
-  MSG_CMD_PTZ,                       /* 36 */
-  MSG_CMD_INIT_PTZ,                  /* 37 */
-  MSG_CMD_SET_MOTION_BLOCK,          /* 38 */
-  MSG_CMD_SET_MOTION,                /* 39 */
-  MSG_CMD_SET_MOTION_CENABLE,        /* 40 */
-  MSG_CMD_SET_MOTION_LEVEL,          /* 41 */
-  MSG_CMD_SET_MOTION_CVALUE,         /* 42 */
-  MSG_CMD_SET_ROICFG,                /* 43 */
-  MSG_CMD_SET_OSDTEXT_EN,            /* 44 */
-  MSG_CMD_SET_HIST_EN,               /* 45 */
-  MSG_CMD_SET_OSDLOGO_EN,            /* 46 */
-  MSG_CMD_SET_OSDTEXT,               /* 47 */
-  MSG_CMD_SET_OSDPRM1,               /* 48 */
-  MSG_CMD_SET_OSDPRM2,               /* 49 */
-  MSG_CMD_SET_OSDPRM3,               /* 50 */
-  MSG_CMD_SET_LOCALDISPLAY,          /* 51 */
-  MSG_CMD_SET_CLICKNAME,             /* 52 */
-  MSG_CMD_SET_CLICKSTORAGE,          /* 53 */
-  MSG_CMD_SET_ROIPRM1,               /* 54 */
-  MSG_CMD_SET_ROIPRM2,               /* 55 */
-  MSG_CMD_SET_ROIPRM3,               /* 56 */
-  MSG_CMD_SET_ADVCODECPRM1,          /* 57 */
-  MSG_CMD_SET_ADVCODECPRM2,          /* 58 */
-  MSG_CMD_SET_ADVCODECPRM3,          /* 59 */
-  MSG_CMD_SET_OSDENABLE,             /* 60 */
-  MSG_CMD_SET_IFRAME,                /* 61 */
-  MSG_CMD_SET_VNFSTATUS1,            /* 62 */
-  MSG_CMD_SET_VNFSTATUS2,            /* 63 */
-  MSG_CMD_SET_VNFSTATUS3,            /* 64 */
-  MSG_CMD_SET_AUDIO_ALARM_LEVEL,     /* 65 */
-  MSG_CMD_SET_AUDIO_ALARM_FLAG,      /* 66 */
-  MSG_CMD_SET_DYNRANGE,              /* 67 */
-  MSG_CMD_POLLING,                   /* 68 */
-  MSG_CMD_SET_WDTRESET,              /* 69 */
-  MSG_CMD_WATCHDOG,                  /* 70 */
-  MSG_CMD_AUDIO_INPUT_ENABLE,        /* 71 */
-  MSG_CMD_START_DETECT_ACTIVATE,     /* 72 */
-  MSG_CMD_END                        /* 73 */
+  MSG_CMD_START = 0,             /* 0 */
+  MSG_CMD_GET_MEM,               /* 1 */
+  MSG_CMD_QUIT,                  /* 2 */
+  MSG_CMD_SET_MEM,               /* 3 */
+  MSG_CMD_PRINT_MEM,             /* 4 */
+  MSG_CMD_GET_CUR_FRAME,         /* 5 */
+  MSG_CMD_LOCK_FRAME,            /* 6 */
+  MSG_CMD_UNLOCK_FRAME,          /* 7 */
+  MSG_CMD_GET_MEDIA_INFO,        /* 8 */
+  MSG_CMD_GET_VOL,               /* 9 */
+  MSG_CMD_GET_NEW_FRAME,         /* 10 */
+  MSG_CMD_GET_AND_LOCK_IFRAME,   /* 11 */
+  MSG_CMD_SET_DAY_NIGHT,         /* 12 */
+  MSG_CMD_SET_WHITE_BALANCE,     /* 13 */
+  MSG_CMD_SET_BACKLIGHT,         /* 14 */
+  MSG_CMD_SET_BRIGHTNESS,        /* 15 */
+  MSG_CMD_SET_CONTRAST,          /* 16 */
+  MSG_CMD_SET_SATURATION,        /* 17 */
+  MSG_CMD_SET_SHARPNESS,         /* 18 */
+  MSG_CMD_SET_AAC_BITRATE,       /* 19 */
+  MSG_CMD_SET_BITRATE1,          /* 20 */
+  MSG_CMD_SET_BITRATE2,          /* 21 */
+  MSG_CMD_SET_JPEG_QUALITY,      /* 22 */
+  MSG_CMD_SET_FDETECT,           /* 23 */
+  MSG_CMD_SET_MIRROR,            /* 24 */
+  MSG_CMD_SET_OSDWINDOW,         /* 25 */
+  MSG_CMD_SET_FRAMERATE1,        /* 26 */
+  MSG_CMD_SET_FRAMERATE2,        /* 27 */
+  MSG_CMD_SET_FRAMERATE3,        /* 28 */
+  MSG_CMD_SWITCH_2A,             /* 29 */
+  MSG_CMD_TYPE_2A,               /* 30 */
+  MSG_CMD_2A_PRIORITY,           /* 31 */
+  MSG_CMD_SET_TV_SYSTEM,         /* 32 */
+  MSG_CMD_SET_BINNING_SKIP,      /* 33 */
+  MSG_CMD_SET_TSTAMP,            /* 34 */
+  MSG_CMD_SET_DATETIMEPRM,       /* 35 */
+  MSG_CMD_PTZ,                   /* 36 */
+  MSG_CMD_INIT_PTZ,              /* 37 */
+  MSG_CMD_SET_MOTION_BLOCK,      /* 38 */
+  MSG_CMD_SET_MOTION,            /* 39 */
+  MSG_CMD_SET_MOTION_CENABLE,    /* 40 */
+  MSG_CMD_SET_MOTION_LEVEL,      /* 41 */
+  MSG_CMD_SET_MOTION_CVALUE,     /* 42 */
+  MSG_CMD_SET_ROICFG,            /* 43 */
+  MSG_CMD_SET_OSDTEXT_EN,        /* 44 */
+  MSG_CMD_SET_HIST_EN,           /* 45 */
+  MSG_CMD_SET_OSDLOGO_EN,        /* 46 */
+  MSG_CMD_SET_OSDTEXT,           /* 47 */
+  MSG_CMD_SET_OSDPRM1,           /* 48 */
+  MSG_CMD_SET_OSDPRM2,           /* 49 */
+  MSG_CMD_SET_OSDPRM3,           /* 50 */
+  MSG_CMD_SET_LOCALDISPLAY,      /* 51 */
+  MSG_CMD_SET_CLICKNAME,         /* 52 */
+  MSG_CMD_SET_CLICKSTORAGE,      /* 53 */
+  MSG_CMD_SET_ROIPRM1,           /* 54 */
+  MSG_CMD_SET_ROIPRM2,           /* 55 */
+  MSG_CMD_SET_ROIPRM3,           /* 56 */
+  MSG_CMD_SET_ADVCODECPRM1,      /* 57 */
+  MSG_CMD_SET_ADVCODECPRM2,      /* 58 */
+  MSG_CMD_SET_ADVCODECPRM3,      /* 59 */
+  MSG_CMD_SET_OSDENABLE,         /* 60 */
+  MSG_CMD_SET_IFRAME,            /* 61 */
+  MSG_CMD_SET_VNFSTATUS1,        /* 62 */
+  MSG_CMD_SET_VNFSTATUS2,        /* 63 */
+  MSG_CMD_SET_VNFSTATUS3,        /* 64 */
+  MSG_CMD_SET_AUDIO_ALARM_LEVEL, /* 65 */
+  MSG_CMD_SET_AUDIO_ALARM_FLAG,  /* 66 */
+  MSG_CMD_SET_DYNRANGE,          /* 67 */
+  MSG_CMD_POLLING,               /* 68 */
+  MSG_CMD_SET_WDTRESET,          /* 69 */
+  MSG_CMD_WATCHDOG,              /* 70 */
+  MSG_CMD_AUDIO_INPUT_ENABLE,    /* 71 */
+  MSG_CMD_START_DETECT_ACTIVATE, /* 72 */
+  MSG_CMD_END                    /* 73 */
 };
 
-typedef enum {
-  FMT_MJPEG = 0,
-  FMT_MPEG4,
-  FMT_MPEG4_EXT,
-  FMT_AUDIO,
-  FMT_MAX_NUM
-} FrameFormat_t;
+typedef enum { FMT_MJPEG = 0, FMT_MPEG4, FMT_MPEG4_EXT, FMT_AUDIO, FMT_MAX_NUM } FrameFormat_t;
 
 /* The server's frame memory as it reports it. */
 typedef struct {
@@ -118,14 +112,14 @@ typedef struct {
 
 /* A frame descriptor: requests and replies of the frame calls. */
 typedef struct {
-  int32_t offset;        /* byte offset of the frame in the server's frame memory */
-  int32_t serial_no;     /* -1 or -2 mark a failed request */
-  int32_t size;          /* bytes */
+  int32_t offset;    /* byte offset of the frame in the server's frame memory */
+  int32_t serial_no; /* -1 or -2 mark a failed request */
+  int32_t size;      /* bytes */
   int32_t width;
   int32_t height;
-  int32_t format;        /* a FrameFormat_t */
+  int32_t format; /* a FrameFormat_t */
   int32_t frameType;
-  int32_t eventframe;    /* event-frame selector or result */
+  int32_t eventframe; /* event-frame selector or result */
   uint32_t quality;
   uint32_t flags;
   uint32_t timestamp;
@@ -177,8 +171,8 @@ typedef struct {
 } OSDPrm;
 
 typedef struct {
-  int32_t fdetect, startX, startY, width, height, fdconflevel, fddirection, frecog,
-      frconflevel, frdatabase, pmask, maskoption;
+  int32_t fdetect, startX, startY, width, height, fdconflevel, fddirection, frecog, frconflevel,
+      frdatabase, pmask, maskoption;
 } FaceDetectParam;
 
 typedef struct {
@@ -209,37 +203,37 @@ int OrvelPollingMsg(void);
  * Blocking requests need a set-up process id (2..24); without one they send nothing. */
 
 /* One value in the word at offset 16. */
-#define ORVEL_VALUE_SETTERS(X) \
-  X(SetDayNight,               unsigned, MSG_CMD_SET_DAY_NIGHT)         \
-  X(SetWhiteBalance,           unsigned, MSG_CMD_SET_WHITE_BALANCE)     \
-  X(SetBacklight,              unsigned, MSG_CMD_SET_BACKLIGHT)         \
-  X(SetBrightness,             unsigned, MSG_CMD_SET_BRIGHTNESS)        \
-  X(SetContrast,               unsigned, MSG_CMD_SET_CONTRAST)          \
-  X(SetSaturation,             unsigned, MSG_CMD_SET_SATURATION)        \
-  X(SetSharpness,              unsigned, MSG_CMD_SET_SHARPNESS)         \
-  X(SetAACBitrate,             int,      MSG_CMD_SET_AAC_BITRATE)       \
-  X(SetJpgQuality,             int,      MSG_CMD_SET_JPEG_QUALITY)      \
-  X(SetMirr,                   int,      MSG_CMD_SET_MIRROR)            \
-  X(SetOSDWindow,              int,      MSG_CMD_SET_OSDWINDOW)         \
-  X(SetImage2AType,            unsigned, MSG_CMD_TYPE_2A)               \
-  X(Set2APriority,             unsigned, MSG_CMD_2A_PRIORITY)           \
-  X(SetTvSystem,               unsigned, MSG_CMD_SET_TV_SYSTEM)         \
-  X(SetBinningSkip,            unsigned, MSG_CMD_SET_BINNING_SKIP)      \
-  X(SetTStamp,                 unsigned, MSG_CMD_SET_TSTAMP)            \
-  X(SetPtz,                    int,      MSG_CMD_PTZ)                   \
-  X(SetROIConfig,              unsigned, MSG_CMD_SET_ROICFG)            \
-  X(SetAvOsdTextEnable,        int,      MSG_CMD_SET_OSDTEXT_EN)        \
-  X(SetHistEnable,             int,      MSG_CMD_SET_HIST_EN)           \
-  X(SetAvOsdLogoEnable,        int,      MSG_CMD_SET_OSDLOGO_EN)        \
-  X(SetDisplayValue,           unsigned, MSG_CMD_SET_LOCALDISPLAY)      \
-  X(SetClipSnapLocation,       unsigned, MSG_CMD_SET_CLICKSTORAGE)      \
-  X(SetOSDEnable,              unsigned, MSG_CMD_SET_OSDENABLE)         \
-  X(SendForceIFrameMsg,        unsigned, MSG_CMD_SET_IFRAME)            \
-  X(SetAudioAlarmValue,        unsigned, MSG_CMD_SET_AUDIO_ALARM_LEVEL) \
-  X(SetAudioAlarmFlag,         unsigned, MSG_CMD_SET_AUDIO_ALARM_FLAG)  \
-  X(SetWDTResetMsg,            unsigned, MSG_CMD_SET_WDTRESET)          \
-  X(SetAudioInputEnable,       int,      MSG_CMD_AUDIO_INPUT_ENABLE)    \
-  X(SetAVSStartDetectActivate, int,      MSG_CMD_START_DETECT_ACTIVATE)
+#define ORVEL_VALUE_SETTERS(X)                                   \
+  X(SetDayNight, unsigned, MSG_CMD_SET_DAY_NIGHT)                \
+  X(SetWhiteBalance, unsigned, MSG_CMD_SET_WHITE_BALANCE)        \
+  X(SetBacklight, unsigned, MSG_CMD_SET_BACKLIGHT)               \
+  X(SetBrightness, unsigned, MSG_CMD_SET_BRIGHTNESS)             \
+  X(SetContrast, unsigned, MSG_CMD_SET_CONTRAST)                 \
+  X(SetSaturation, unsigned, MSG_CMD_SET_SATURATION)             \
+  X(SetSharpness, unsigned, MSG_CMD_SET_SHARPNESS)               \
+  X(SetAACBitrate, int, MSG_CMD_SET_AAC_BITRATE)                 \
+  X(SetJpgQuality, int, MSG_CMD_SET_JPEG_QUALITY)                \
+  X(SetMirr, int, MSG_CMD_SET_MIRROR)                            \
+  X(SetOSDWindow, int, MSG_CMD_SET_OSDWINDOW)                    \
+  X(SetImage2AType, unsigned, MSG_CMD_TYPE_2A)                   \
+  X(Set2APriority, unsigned, MSG_CMD_2A_PRIORITY)                \
+  X(SetTvSystem, unsigned, MSG_CMD_SET_TV_SYSTEM)                \
+  X(SetBinningSkip, unsigned, MSG_CMD_SET_BINNING_SKIP)          \
+  X(SetTStamp, unsigned, MSG_CMD_SET_TSTAMP)                     \
+  X(SetPtz, int, MSG_CMD_PTZ)                                    \
+  X(SetROIConfig, unsigned, MSG_CMD_SET_ROICFG)                  \
+  X(SetAvOsdTextEnable, int, MSG_CMD_SET_OSDTEXT_EN)             \
+  X(SetHistEnable, int, MSG_CMD_SET_HIST_EN)                     \
+  X(SetAvOsdLogoEnable, int, MSG_CMD_SET_OSDLOGO_EN)             \
+  X(SetDisplayValue, unsigned, MSG_CMD_SET_LOCALDISPLAY)         \
+  X(SetClipSnapLocation, unsigned, MSG_CMD_SET_CLICKSTORAGE)     \
+  X(SetOSDEnable, unsigned, MSG_CMD_SET_OSDENABLE)               \
+  X(SendForceIFrameMsg, unsigned, MSG_CMD_SET_IFRAME)            \
+  X(SetAudioAlarmValue, unsigned, MSG_CMD_SET_AUDIO_ALARM_LEVEL) \
+  X(SetAudioAlarmFlag, unsigned, MSG_CMD_SET_AUDIO_ALARM_FLAG)   \
+  X(SetWDTResetMsg, unsigned, MSG_CMD_SET_WDTRESET)              \
+  X(SetAudioInputEnable, int, MSG_CMD_AUDIO_INPUT_ENABLE)        \
+  X(SetAVSStartDetectActivate, int, MSG_CMD_START_DETECT_ACTIVATE)
 
 #define ORVEL_DECLARE_VALUE_SETTER(name, type, id) int name(type nValue);
 ORVEL_VALUE_SETTERS(ORVEL_DECLARE_VALUE_SETTER)

@@ -39,7 +39,8 @@ uint64_t fnv1a(const void *data, size_t len, uint64_t hash = 1469598103934665603
   return hash;
 }
 
-// Adds or removes `name` in the sandbox's module list (one module a line, as the kernel lists them).
+// Adds or removes `name` in the sandbox's module list (one module a line, as the kernel lists
+// them).
 int rewrite_modules(const std::string &modules, const char *name, bool add) {
   std::string kept;
   if (FILE *in = fopen(modules.c_str(), "r")) {

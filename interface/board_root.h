@@ -69,7 +69,7 @@ std::string rooted(std::string_view path);
 /* A path that arrives at run time: kept when it is already below the board root (or relative,
  * or there is no root), else taken as a board path and rooted. */
 std::string resolved(std::string_view path);
-}
+}  // namespace kv
 #endif
 
 #endif

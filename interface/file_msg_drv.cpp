@@ -44,9 +44,7 @@ struct {
 
 SysInfo *mapped() { return g_unit.pShareMem.load(std::memory_order_acquire); }
 
-bool in_range(int index, size_t count) {
-  return index >= 0 && static_cast<size_t>(index) < count;
-}
+bool in_range(int index, size_t count) { return index >= 0 && static_cast<size_t>(index) < count; }
 
 // ---- set-up ---------------------------------------------------------------------------------
 
@@ -306,28 +304,30 @@ int copy_account(int index, const Acount_t *account) {
 #define CHECK_WIDTH(name, type, field) \
   static_assert(sizeof(type) == FIELD_SIZE(field), #name " stores the field's width")
 
-#define DEFINE_VALUE(name, type, field)   \
-  int name(type value) {                  \
-    CHECK_WIDTH(name, type, field);       \
+#define DEFINE_VALUE(name, type, field)           \
+  int name(type value) {                          \
+    CHECK_WIDTH(name, type, field);               \
     return set_value(FIELD_OFFSET(field), value); \
   }
-#define DEFINE_NOW(name, type, field)     \
-  int name(type value) {                  \
-    CHECK_WIDTH(name, type, field);       \
+#define DEFINE_NOW(name, type, field)                                \
+  int name(type value) {                                             \
+    CHECK_WIDTH(name, type, field);                                  \
     return set_value(FIELD_OFFSET(field), value, write_now_request); \
   }
-#define DEFINE_IF_CHANGED(name, type, field) \
-  int name(type value) {                     \
-    CHECK_WIDTH(name, type, field);          \
+#define DEFINE_IF_CHANGED(name, type, field)           \
+  int name(type value) {                               \
+    CHECK_WIDTH(name, type, field);                    \
     return set_if_changed(FIELD_OFFSET(field), value); \
   }
-#define DEFINE_LOW_BYTE(name, type, field)                       \
-  int name(type value) {                                         \
-    static_assert(sizeof(type) == 1 && FIELD_SIZE(field) > 1);   \
-    return set_value(FIELD_OFFSET(field), value);                \
+#define DEFINE_LOW_BYTE(name, type, field)                     \
+  int name(type value) {                                       \
+    static_assert(sizeof(type) == 1 && FIELD_SIZE(field) > 1); \
+    return set_value(FIELD_OFFSET(field), value);              \
   }
-#define DEFINE_TEXT(name, type, field) \
-  int name(void *buf, int len) { return set_text(FIELD_OFFSET(field), FIELD_SIZE(field), buf, len); }
+#define DEFINE_TEXT(name, type, field)                                 \
+  int name(void *buf, int len) {                                       \
+    return set_text(FIELD_OFFSET(field), FIELD_SIZE(field), buf, len); \
+  }
 #define DEFINE_SETTER(kind, name, type, field) DEFINE_##kind(name, type, field)
 
 extern "C" {
@@ -377,7 +377,9 @@ void CleanupFileMsgDrv(void) {
   if (g_unit.hndlDrvSem) forget_lock();
 }
 
-SysInfo *GetSysInfo(void) { return exchange({FILE_MSG_READ, kReadError}) == 0 ? mapped() : nullptr; }
+SysInfo *GetSysInfo(void) {
+  return exchange({FILE_MSG_READ, kReadError}) == 0 ? mapped() : nullptr;
+}
 
 int SetSysInfo(int nShmIndex) {
   Request r{FILE_MSG_WRITE, kWriteError};
@@ -536,7 +538,8 @@ int fSetStreamConfig(unsigned char stream, int width, int height, char *name, in
   });
 }
 
-// ---- ONVIF ----------------------------------------------------------------------------------------
+// ---- ONVIF
+// ----------------------------------------------------------------------------------------
 
 int fsetmediaprofile(int index, media_profile *profile) {
   return edit_and_save([&](SysInfo &rec) {
@@ -579,7 +582,9 @@ int fsetvideoencoderconfiguration(video_encoder_conf *conf) {
 int faddvideoencoderconfiguration(video_encoder_conf *conf) {
   return set_profile_part<&Onvif_profile::AESC>(conf);
 }
-int fdelvideoencoderconfiguration(int index) { return clear_profile_part<&Onvif_profile::AESC>(index); }
+int fdelvideoencoderconfiguration(int index) {
+  return clear_profile_part<&Onvif_profile::AESC>(index);
+}
 int fsetaudiosourceconfiguration(audio_source_conf *conf) {
   return set_profile_part<&Onvif_profile::AASC>(conf);
 }
@@ -602,7 +607,9 @@ int fremoveaudioencoder(int index) { return clear_profile_part<&Onvif_profile::A
 int fsetvideoanalytics(video_analytics_conf *conf) {
   return set_profile_part<&Onvif_profile::AVAC>(conf);
 }
-int fsetvideooutput(video_output_conf *conf) { return set_profile_part<&Onvif_profile::AVOC>(conf); }
+int fsetvideooutput(video_output_conf *conf) {
+  return set_profile_part<&Onvif_profile::AVOC>(conf);
+}
 int fsetmetadata(metadata_conf *conf) { return set_profile_part<&Onvif_profile::MDC>(conf); }
 int faddmetadataconfiguration(metadata_conf *conf) {
   return set_profile_part<&Onvif_profile::MDC>(conf);

@@ -101,195 +101,195 @@ void SaveQid(int iqid);
  */
 
 /* Region r (1..3) of stream s (1..3). */
-#define FILE_MSG_ROI_SETTERS(F, s, r)                                               \
+#define FILE_MSG_ROI_SETTERS(F, s, r)                                                \
   F(VALUE, fSetStr##s##X##r, unsigned int, codec_roiconfig[s - 1].roi[r - 1].startx) \
   F(VALUE, fSetStr##s##Y##r, unsigned int, codec_roiconfig[s - 1].roi[r - 1].starty) \
   F(VALUE, fSetStr##s##W##r, unsigned int, codec_roiconfig[s - 1].roi[r - 1].width)  \
   F(VALUE, fSetStr##s##H##r, unsigned int, codec_roiconfig[s - 1].roi[r - 1].height)
 
 /* Stream s (1..3): regions, encoder, OSD and frame rates. */
-#define FILE_MSG_STREAM_SETTERS(F, s)                                                   \
-  FILE_MSG_ROI_SETTERS(F, s, 1)                                                         \
-  FILE_MSG_ROI_SETTERS(F, s, 2)                                                         \
-  FILE_MSG_ROI_SETTERS(F, s, 3)                                                         \
-  F(LOW_BYTE, fSetROIEnable##s, unsigned char, codec_roiconfig[s - 1].numROI)           \
-  F(VALUE, fSetIpratio##s, unsigned int, codec_advconfig[s - 1].ipRatio)                \
-  F(VALUE, fSetForceIframe##s, unsigned char, codec_advconfig[s - 1].fIframe)           \
-  F(VALUE, fSetQPInit##s, unsigned char, codec_advconfig[s - 1].qpInit)                 \
-  F(VALUE, fSetQPMin##s, unsigned char, codec_advconfig[s - 1].qpMin)                   \
-  F(VALUE, fSetQPMax##s, unsigned char, codec_advconfig[s - 1].qpMax)                   \
-  F(VALUE, fSetMEConfig##s, unsigned char, codec_advconfig[s - 1].meConfig)             \
-  F(VALUE, fSetPacketSize##s, unsigned char, codec_advconfig[s - 1].packetSize)         \
-  F(VALUE, fSetDateStampEnable##s, unsigned char, osd_config[s - 1].dstampenable)       \
-  F(VALUE, fSetTimeStampEnable##s, unsigned char, osd_config[s - 1].tstampenable)       \
-  F(VALUE, fSetLogoEnable##s, unsigned char, osd_config[s - 1].nLogoEnable)             \
-  F(VALUE, fSetLogoPosition##s, unsigned char, osd_config[s - 1].nLogoPosition)         \
-  F(VALUE, fSetTextEnable##s, unsigned char, osd_config[s - 1].nTextEnable)             \
-  F(VALUE, fSetTextPosition##s, unsigned char, osd_config[s - 1].nTextPosition)         \
-  F(VALUE, fSetDetailInfo##s, unsigned char, osd_config[s - 1].nDetailInfo)             \
-  F(TEXT, fSetOverlayText##s, char, osd_config[s - 1].overlaytext)                      \
-  F(VALUE, fSetFramerate##s, unsigned char, lan_config.nFrameRate##s)                   \
+#define FILE_MSG_STREAM_SETTERS(F, s)                                             \
+  FILE_MSG_ROI_SETTERS(F, s, 1)                                                   \
+  FILE_MSG_ROI_SETTERS(F, s, 2)                                                   \
+  FILE_MSG_ROI_SETTERS(F, s, 3)                                                   \
+  F(LOW_BYTE, fSetROIEnable##s, unsigned char, codec_roiconfig[s - 1].numROI)     \
+  F(VALUE, fSetIpratio##s, unsigned int, codec_advconfig[s - 1].ipRatio)          \
+  F(VALUE, fSetForceIframe##s, unsigned char, codec_advconfig[s - 1].fIframe)     \
+  F(VALUE, fSetQPInit##s, unsigned char, codec_advconfig[s - 1].qpInit)           \
+  F(VALUE, fSetQPMin##s, unsigned char, codec_advconfig[s - 1].qpMin)             \
+  F(VALUE, fSetQPMax##s, unsigned char, codec_advconfig[s - 1].qpMax)             \
+  F(VALUE, fSetMEConfig##s, unsigned char, codec_advconfig[s - 1].meConfig)       \
+  F(VALUE, fSetPacketSize##s, unsigned char, codec_advconfig[s - 1].packetSize)   \
+  F(VALUE, fSetDateStampEnable##s, unsigned char, osd_config[s - 1].dstampenable) \
+  F(VALUE, fSetTimeStampEnable##s, unsigned char, osd_config[s - 1].tstampenable) \
+  F(VALUE, fSetLogoEnable##s, unsigned char, osd_config[s - 1].nLogoEnable)       \
+  F(VALUE, fSetLogoPosition##s, unsigned char, osd_config[s - 1].nLogoPosition)   \
+  F(VALUE, fSetTextEnable##s, unsigned char, osd_config[s - 1].nTextEnable)       \
+  F(VALUE, fSetTextPosition##s, unsigned char, osd_config[s - 1].nTextPosition)   \
+  F(VALUE, fSetDetailInfo##s, unsigned char, osd_config[s - 1].nDetailInfo)       \
+  F(TEXT, fSetOverlayText##s, char, osd_config[s - 1].overlaytext)                \
+  F(VALUE, fSetFramerate##s, unsigned char, lan_config.nFrameRate##s)             \
   F(VALUE, fSetFramerateVal##s, int, lan_config.frameRateVal##s)
 
-#define FILE_MSG_FIELD_SETTERS(F)                                                       \
-  FILE_MSG_STREAM_SETTERS(F, 1)                                                         \
-  FILE_MSG_STREAM_SETTERS(F, 2)                                                         \
-  FILE_MSG_STREAM_SETTERS(F, 3)                                                         \
-  F(VALUE, fSetRateControl1, unsigned char, lan_config.nRateControl1)                   \
-  F(VALUE, fSetRateControl2, unsigned char, lan_config.nRateControl2)                   \
-  F(VALUE, fSetMP41bitrate, int, lan_config.nMpeg41bitrate)                             \
-  F(VALUE, fSetMP42bitrate, int, lan_config.nMpeg42bitrate)                             \
-  /* motion */                                                                          \
-  F(VALUE, fSetMotionEnable, unsigned char, motion_config.motionenable)                 \
-  F(VALUE, fSetMotionCEnable, unsigned char, motion_config.motioncenable)               \
-  F(VALUE, fSetMotionLevel, unsigned char, motion_config.motionlevel)                   \
-  F(VALUE, fSetMotionCValue, unsigned char, motion_config.motioncvalue)                 \
-  /* face detection */                                                                  \
-  F(VALUE, fSetFaceDetect, unsigned char, face_config.fdetect)                          \
-  F(VALUE, fSetFDX, unsigned int, face_config.startX)                                   \
-  F(VALUE, fSetFDY, unsigned int, face_config.startY)                                   \
-  F(VALUE, fSetFDW, unsigned int, face_config.width)                                    \
-  F(VALUE, fSetFDH, unsigned int, face_config.height)                                   \
-  F(VALUE, fSetFDConfLevel, unsigned char, face_config.fdconflevel)                     \
-  F(VALUE, fSetFDDirection, unsigned char, face_config.fddirection)                     \
-  F(VALUE, fSetFRecognition, unsigned char, face_config.frecog)                         \
-  F(VALUE, fSetFRConfLevel, unsigned char, face_config.frconflevel)                     \
-  F(VALUE, fSetFRDatabase, unsigned char, face_config.frdatabase)                       \
-  F(VALUE, fSetPrivacyMask, unsigned char, face_config.pmask)                           \
-  F(VALUE, fSetMaskOptions, unsigned char, face_config.maskoption)                      \
-  /* audio */                                                                           \
-  F(VALUE, fSetAudioON, unsigned char, audio_config.audioON)                            \
-  F(VALUE, fSetAudioEnable, unsigned char, audio_config.audioenable)                    \
-  F(VALUE, fSetAudioMode, unsigned char, audio_config.audiomode)                        \
-  F(VALUE, fSetAudioInVolume, unsigned char, audio_config.audioinvolume)                \
-  F(VALUE, fSetAudioEncode, unsigned char, audio_config.codectype)                      \
-  F(VALUE, fSetAudioSampleRate, unsigned char, audio_config.samplerate)                 \
-  F(VALUE, fSetAudioBitrate, unsigned char, audio_config.bitrate)                       \
-  F(VALUE, fSetAudioBitrateValue, unsigned int, audio_config.bitrateValue)              \
-  F(VALUE, fSetAudioAlarmLevel, unsigned char, audio_config.alarmlevel)                 \
-  F(VALUE, fSetAudioAlarm, unsigned char, audio_config.alarmON)                         \
-  F(VALUE, fSetAudioOutVolume, unsigned char, audio_config.audiooutvolume)              \
-  F(VALUE, fSetAudioReceiverEnable, unsigned char, audio_config.audiorecvenable)        \
-  F(TEXT, fSetAudioSeverIp, char, audio_config.audioServerIp)                           \
-  /* SD card */                                                                         \
-  F(VALUE, fSetSDFileFormat, unsigned char, sdcard_config.sdfileformat)                 \
-  F(VALUE, fSetSdReEnable, unsigned char, sdcard_config.sdrenable)                      \
-  F(VALUE, fSetSDInsert, unsigned char, sdcard_config.sdinsert)                         \
-  /* FTP */                                                                             \
-  F(TEXT, fSetFtpFqdn, char, ftp_config.servier_ip)                                     \
-  F(TEXT, fSetFtpUsername, char, ftp_config.username)                                   \
-  F(TEXT, fSetFtpPassword, char, ftp_config.password)                                   \
-  F(TEXT, fSetFtpFoldname, char, ftp_config.foldername)                                 \
-  F(VALUE, fSetFtpImageacount, int, ftp_config.image_acount)                            \
-  F(VALUE, fSetFtpPid, int, ftp_config.pid)                                             \
-  F(VALUE, fSetFtpPort, unsigned short, ftp_config.port)                                \
-  F(VALUE, fSetRftpenable, unsigned char, ftp_config.rftpenable)                        \
-  F(VALUE, fSetFTPFileFormat, unsigned char, ftp_config.ftpfileformat)                  \
-  /* mail */                                                                            \
-  F(TEXT, fSetSmtpServerIp, char, smtp_config.servier_ip)                               \
-  F(VALUE, fSetSmtpServerPort, unsigned short, smtp_config.server_port)                 \
-  F(TEXT, fSetSmtpUsername, char, smtp_config.username)                                 \
-  F(TEXT, fSetSmtpPassword, char, smtp_config.password)                                 \
-  F(VALUE, fSetSmtpAuthentication, unsigned char, smtp_config.authentication)           \
-  F(TEXT, fSetSmtpSenderEmail, char, smtp_config.sender_email)                          \
-  F(TEXT, fSetSmtpReceiverEmail, char, smtp_config.receiver_email)                      \
-  F(TEXT, fSetSmtpCC, char, smtp_config.CC)                                             \
-  F(TEXT, fSetSmtpSubject, char, smtp_config.subject)                                   \
-  F(TEXT, fSetSmtpText, char, smtp_config.text)                                         \
-  F(VALUE, fSetSmtpAttachments, unsigned char, smtp_config.attachments)                 \
-  F(VALUE, fSetSmtpView, unsigned char, smtp_config.view)                               \
-  F(VALUE, fSetASmtpAttach, unsigned char, smtp_config.asmtpattach)                     \
-  F(VALUE, fSetAttFileFormat, unsigned char, smtp_config.attfileformat)                 \
-  /* pan/tilt/zoom: its first byte */                                                   \
-  F(VALUE, fSetVcamPtz, unsigned char, ptz_config.ptzzoomin[0])                         \
-  /* camera: texts and identity */                                                      \
-  F(TEXT, fSetTitle, char, lan_config.title)                                            \
-  F(TEXT, fSetRegUsr, char, lan_config.regusr)                                          \
-  F(TEXT, fSetOSDText, char, lan_config.osdtext)                                        \
-  F(TEXT, fSetClickSnapFilename, char, lan_config.nClickSnapFilename)                   \
-  F(VALUE, fSetChipConfig, unsigned char, lan_config.chipConfig)                        \
-  /* camera: image controls */                                                          \
-  F(VALUE, fSetCamWhiteBalance, unsigned char, lan_config.nWhiteBalance)                \
-  F(VALUE, fSetCamDayNight, unsigned char, lan_config.nDayNight)                        \
-  F(VALUE, fSetBinning, unsigned char, lan_config.nBinning)                             \
-  F(VALUE, fSetBlc, unsigned char, lan_config.nBacklightControl)                        \
-  F(VALUE, fSetCamBacklight, unsigned char, lan_config.nBackLight)                      \
-  F(VALUE, fSetCamBrightness, unsigned char, lan_config.nBrightness)                    \
-  F(VALUE, fSetCamContrast, unsigned char, lan_config.nContrast)                        \
-  F(VALUE, fSetCamSaturation, unsigned char, lan_config.nSaturation)                    \
-  F(VALUE, fSetCamSharpness, unsigned char, lan_config.nSharpness)                      \
-  F(VALUE, fSetMirror, unsigned char, lan_config.mirror)                                \
-  F(VALUE, fSetImageAEW, unsigned char, lan_config.nAEWswitch)                          \
-  F(VALUE, fSetImageAEWType, unsigned char, lan_config.nAEWtype)                        \
-  F(VALUE, fSetHistogram, unsigned char, lan_config.histogram)                          \
-  F(VALUE, fSetDynRange, unsigned char, lan_config.dynRange)                            \
-  F(VALUE, fSetMaxExposureValue, unsigned char, lan_config.maxexposure)                 \
-  F(VALUE, fSetMaxGainValue, unsigned char, lan_config.maxgain)                         \
-  F(VALUE, fSetExpPriority, unsigned char, lan_config.expPriority)                      \
-  /* camera: streams and codecs */                                                      \
-  F(VALUE, fSetVideoMode, unsigned char, lan_config.nStreamType)                        \
-  F(VALUE, fSetVideoCodecMode, unsigned char, lan_config.nVideocodecmode)               \
-  F(VALUE, fSetVideoCodecCombo, unsigned char, lan_config.nVideocombo)                  \
-  F(VALUE, fSetVideoCodecRes, unsigned char, lan_config.nVideocodecres)                 \
-  F(VALUE, fSetRateControl, unsigned char, lan_config.nRateControl)                     \
-  F(VALUE, fSetJpegQuality, unsigned char, lan_config.njpegquality)                     \
-  F(VALUE, fSetAdvMode, unsigned char, lan_config.AdvanceMode)                          \
-  F(VALUE, fSetDemoCfg, unsigned char, lan_config.democfg)                              \
-  F(VALUE, fSetEncryptVideo, unsigned char, lan_config.nEncryptVideo)                   \
-  F(VALUE, fSetLocalDisplay, unsigned char, lan_config.nLocalDisplay)                   \
-  /* camera: alarms and storage */                                                      \
-  F(VALUE, fSetLostAlarm, unsigned char, lan_config.lostalarm)                          \
-  F(VALUE, fSetSDAlarmEnable, unsigned char, lan_config.bSdaEnable)                     \
-  F(VALUE, fSetFTPAlarmEnable, unsigned char, lan_config.bAFtpEnable)                   \
-  F(VALUE, fSetSMTPAlarmEnable, unsigned char, lan_config.bASmtpEnable)                 \
-  F(VALUE, fSetAlarmDuration, unsigned char, lan_config.nAlarmDuration)                 \
-  F(VALUE, fSetAlarmStatus, unsigned char, lan_config.alarmstatus)                      \
-  F(VALUE, fSetAlarmEnable, unsigned char, lan_config.nAlarmEnable)                     \
-  F(VALUE, fSetExtAlarm, unsigned char, lan_config.nExtAlarm)                           \
-  F(VALUE, fSetAlarmAudioPlay, unsigned char, lan_config.nAlarmAudioPlay)               \
-  F(VALUE, fSetAlarmAudioFile, unsigned char, lan_config.nAlarmAudioFile)               \
-  F(VALUE, fSetAlarmStorage, unsigned char, lan_config.alarmlocal)                      \
-  F(VALUE, fSetRecordStorage, unsigned char, lan_config.recordlocal)                    \
-  F(VALUE, fSetClickSnapStorage, unsigned char, lan_config.nClickSnapStorage)           \
-  F(VALUE, fSetAVIDuration, unsigned char, lan_config.aviduration)                      \
-  F(VALUE, fSetAVIFormat, unsigned char, lan_config.aviformat)                          \
-  /* camera: inputs and outputs */                                                      \
-  F(VALUE, fSetGIOInEnable, unsigned char, lan_config.gioinenable)                      \
-  F(VALUE, fSetGIOInType, unsigned char, lan_config.giointype)                          \
-  F(VALUE, fSetGIOOutEnable, unsigned char, lan_config.giooutenable)                    \
-  F(VALUE, fSetGIOOutType, unsigned char, lan_config.gioouttype)                        \
-  /* camera: stamps and OSD */                                                          \
-  F(VALUE, fSetTStampEnable, unsigned char, lan_config.tstampenable)                    \
-  F(VALUE, fSetDateFormat, unsigned char, lan_config.dateformat)                        \
-  F(VALUE, fSetTStampFormat, unsigned char, lan_config.tstampformat)                    \
-  F(VALUE, fSetDatePosition, unsigned char, lan_config.dateposition)                    \
-  F(VALUE, fSetTimePosition, unsigned char, lan_config.timeposition)                    \
-  F(VALUE, fSetOSDStream, unsigned char, lan_config.osdstream)                          \
-  F(VALUE, fSetOSDWinNum, unsigned char, lan_config.osdwinnum)                          \
-  F(VALUE, fSetOSDWin, unsigned char, lan_config.osdwin)                                \
-  /* camera: schedules */                                                               \
-  F(VALUE, fSetScheduleRepeatEnable, unsigned char, lan_config.nScheduleRepeatEnable)   \
-  F(VALUE, fSetScheduleNumWeeks, unsigned char, lan_config.nScheduleNumWeeks)           \
+#define FILE_MSG_FIELD_SETTERS(F)                                                         \
+  FILE_MSG_STREAM_SETTERS(F, 1)                                                           \
+  FILE_MSG_STREAM_SETTERS(F, 2)                                                           \
+  FILE_MSG_STREAM_SETTERS(F, 3)                                                           \
+  F(VALUE, fSetRateControl1, unsigned char, lan_config.nRateControl1)                     \
+  F(VALUE, fSetRateControl2, unsigned char, lan_config.nRateControl2)                     \
+  F(VALUE, fSetMP41bitrate, int, lan_config.nMpeg41bitrate)                               \
+  F(VALUE, fSetMP42bitrate, int, lan_config.nMpeg42bitrate)                               \
+  /* motion */                                                                            \
+  F(VALUE, fSetMotionEnable, unsigned char, motion_config.motionenable)                   \
+  F(VALUE, fSetMotionCEnable, unsigned char, motion_config.motioncenable)                 \
+  F(VALUE, fSetMotionLevel, unsigned char, motion_config.motionlevel)                     \
+  F(VALUE, fSetMotionCValue, unsigned char, motion_config.motioncvalue)                   \
+  /* face detection */                                                                    \
+  F(VALUE, fSetFaceDetect, unsigned char, face_config.fdetect)                            \
+  F(VALUE, fSetFDX, unsigned int, face_config.startX)                                     \
+  F(VALUE, fSetFDY, unsigned int, face_config.startY)                                     \
+  F(VALUE, fSetFDW, unsigned int, face_config.width)                                      \
+  F(VALUE, fSetFDH, unsigned int, face_config.height)                                     \
+  F(VALUE, fSetFDConfLevel, unsigned char, face_config.fdconflevel)                       \
+  F(VALUE, fSetFDDirection, unsigned char, face_config.fddirection)                       \
+  F(VALUE, fSetFRecognition, unsigned char, face_config.frecog)                           \
+  F(VALUE, fSetFRConfLevel, unsigned char, face_config.frconflevel)                       \
+  F(VALUE, fSetFRDatabase, unsigned char, face_config.frdatabase)                         \
+  F(VALUE, fSetPrivacyMask, unsigned char, face_config.pmask)                             \
+  F(VALUE, fSetMaskOptions, unsigned char, face_config.maskoption)                        \
+  /* audio */                                                                             \
+  F(VALUE, fSetAudioON, unsigned char, audio_config.audioON)                              \
+  F(VALUE, fSetAudioEnable, unsigned char, audio_config.audioenable)                      \
+  F(VALUE, fSetAudioMode, unsigned char, audio_config.audiomode)                          \
+  F(VALUE, fSetAudioInVolume, unsigned char, audio_config.audioinvolume)                  \
+  F(VALUE, fSetAudioEncode, unsigned char, audio_config.codectype)                        \
+  F(VALUE, fSetAudioSampleRate, unsigned char, audio_config.samplerate)                   \
+  F(VALUE, fSetAudioBitrate, unsigned char, audio_config.bitrate)                         \
+  F(VALUE, fSetAudioBitrateValue, unsigned int, audio_config.bitrateValue)                \
+  F(VALUE, fSetAudioAlarmLevel, unsigned char, audio_config.alarmlevel)                   \
+  F(VALUE, fSetAudioAlarm, unsigned char, audio_config.alarmON)                           \
+  F(VALUE, fSetAudioOutVolume, unsigned char, audio_config.audiooutvolume)                \
+  F(VALUE, fSetAudioReceiverEnable, unsigned char, audio_config.audiorecvenable)          \
+  F(TEXT, fSetAudioSeverIp, char, audio_config.audioServerIp)                             \
+  /* SD card */                                                                           \
+  F(VALUE, fSetSDFileFormat, unsigned char, sdcard_config.sdfileformat)                   \
+  F(VALUE, fSetSdReEnable, unsigned char, sdcard_config.sdrenable)                        \
+  F(VALUE, fSetSDInsert, unsigned char, sdcard_config.sdinsert)                           \
+  /* FTP */                                                                               \
+  F(TEXT, fSetFtpFqdn, char, ftp_config.servier_ip)                                       \
+  F(TEXT, fSetFtpUsername, char, ftp_config.username)                                     \
+  F(TEXT, fSetFtpPassword, char, ftp_config.password)                                     \
+  F(TEXT, fSetFtpFoldname, char, ftp_config.foldername)                                   \
+  F(VALUE, fSetFtpImageacount, int, ftp_config.image_acount)                              \
+  F(VALUE, fSetFtpPid, int, ftp_config.pid)                                               \
+  F(VALUE, fSetFtpPort, unsigned short, ftp_config.port)                                  \
+  F(VALUE, fSetRftpenable, unsigned char, ftp_config.rftpenable)                          \
+  F(VALUE, fSetFTPFileFormat, unsigned char, ftp_config.ftpfileformat)                    \
+  /* mail */                                                                              \
+  F(TEXT, fSetSmtpServerIp, char, smtp_config.servier_ip)                                 \
+  F(VALUE, fSetSmtpServerPort, unsigned short, smtp_config.server_port)                   \
+  F(TEXT, fSetSmtpUsername, char, smtp_config.username)                                   \
+  F(TEXT, fSetSmtpPassword, char, smtp_config.password)                                   \
+  F(VALUE, fSetSmtpAuthentication, unsigned char, smtp_config.authentication)             \
+  F(TEXT, fSetSmtpSenderEmail, char, smtp_config.sender_email)                            \
+  F(TEXT, fSetSmtpReceiverEmail, char, smtp_config.receiver_email)                        \
+  F(TEXT, fSetSmtpCC, char, smtp_config.CC)                                               \
+  F(TEXT, fSetSmtpSubject, char, smtp_config.subject)                                     \
+  F(TEXT, fSetSmtpText, char, smtp_config.text)                                           \
+  F(VALUE, fSetSmtpAttachments, unsigned char, smtp_config.attachments)                   \
+  F(VALUE, fSetSmtpView, unsigned char, smtp_config.view)                                 \
+  F(VALUE, fSetASmtpAttach, unsigned char, smtp_config.asmtpattach)                       \
+  F(VALUE, fSetAttFileFormat, unsigned char, smtp_config.attfileformat)                   \
+  /* pan/tilt/zoom: its first byte */                                                     \
+  F(VALUE, fSetVcamPtz, unsigned char, ptz_config.ptzzoomin[0])                           \
+  /* camera: texts and identity */                                                        \
+  F(TEXT, fSetTitle, char, lan_config.title)                                              \
+  F(TEXT, fSetRegUsr, char, lan_config.regusr)                                            \
+  F(TEXT, fSetOSDText, char, lan_config.osdtext)                                          \
+  F(TEXT, fSetClickSnapFilename, char, lan_config.nClickSnapFilename)                     \
+  F(VALUE, fSetChipConfig, unsigned char, lan_config.chipConfig)                          \
+  /* camera: image controls */                                                            \
+  F(VALUE, fSetCamWhiteBalance, unsigned char, lan_config.nWhiteBalance)                  \
+  F(VALUE, fSetCamDayNight, unsigned char, lan_config.nDayNight)                          \
+  F(VALUE, fSetBinning, unsigned char, lan_config.nBinning)                               \
+  F(VALUE, fSetBlc, unsigned char, lan_config.nBacklightControl)                          \
+  F(VALUE, fSetCamBacklight, unsigned char, lan_config.nBackLight)                        \
+  F(VALUE, fSetCamBrightness, unsigned char, lan_config.nBrightness)                      \
+  F(VALUE, fSetCamContrast, unsigned char, lan_config.nContrast)                          \
+  F(VALUE, fSetCamSaturation, unsigned char, lan_config.nSaturation)                      \
+  F(VALUE, fSetCamSharpness, unsigned char, lan_config.nSharpness)                        \
+  F(VALUE, fSetMirror, unsigned char, lan_config.mirror)                                  \
+  F(VALUE, fSetImageAEW, unsigned char, lan_config.nAEWswitch)                            \
+  F(VALUE, fSetImageAEWType, unsigned char, lan_config.nAEWtype)                          \
+  F(VALUE, fSetHistogram, unsigned char, lan_config.histogram)                            \
+  F(VALUE, fSetDynRange, unsigned char, lan_config.dynRange)                              \
+  F(VALUE, fSetMaxExposureValue, unsigned char, lan_config.maxexposure)                   \
+  F(VALUE, fSetMaxGainValue, unsigned char, lan_config.maxgain)                           \
+  F(VALUE, fSetExpPriority, unsigned char, lan_config.expPriority)                        \
+  /* camera: streams and codecs */                                                        \
+  F(VALUE, fSetVideoMode, unsigned char, lan_config.nStreamType)                          \
+  F(VALUE, fSetVideoCodecMode, unsigned char, lan_config.nVideocodecmode)                 \
+  F(VALUE, fSetVideoCodecCombo, unsigned char, lan_config.nVideocombo)                    \
+  F(VALUE, fSetVideoCodecRes, unsigned char, lan_config.nVideocodecres)                   \
+  F(VALUE, fSetRateControl, unsigned char, lan_config.nRateControl)                       \
+  F(VALUE, fSetJpegQuality, unsigned char, lan_config.njpegquality)                       \
+  F(VALUE, fSetAdvMode, unsigned char, lan_config.AdvanceMode)                            \
+  F(VALUE, fSetDemoCfg, unsigned char, lan_config.democfg)                                \
+  F(VALUE, fSetEncryptVideo, unsigned char, lan_config.nEncryptVideo)                     \
+  F(VALUE, fSetLocalDisplay, unsigned char, lan_config.nLocalDisplay)                     \
+  /* camera: alarms and storage */                                                        \
+  F(VALUE, fSetLostAlarm, unsigned char, lan_config.lostalarm)                            \
+  F(VALUE, fSetSDAlarmEnable, unsigned char, lan_config.bSdaEnable)                       \
+  F(VALUE, fSetFTPAlarmEnable, unsigned char, lan_config.bAFtpEnable)                     \
+  F(VALUE, fSetSMTPAlarmEnable, unsigned char, lan_config.bASmtpEnable)                   \
+  F(VALUE, fSetAlarmDuration, unsigned char, lan_config.nAlarmDuration)                   \
+  F(VALUE, fSetAlarmStatus, unsigned char, lan_config.alarmstatus)                        \
+  F(VALUE, fSetAlarmEnable, unsigned char, lan_config.nAlarmEnable)                       \
+  F(VALUE, fSetExtAlarm, unsigned char, lan_config.nExtAlarm)                             \
+  F(VALUE, fSetAlarmAudioPlay, unsigned char, lan_config.nAlarmAudioPlay)                 \
+  F(VALUE, fSetAlarmAudioFile, unsigned char, lan_config.nAlarmAudioFile)                 \
+  F(VALUE, fSetAlarmStorage, unsigned char, lan_config.alarmlocal)                        \
+  F(VALUE, fSetRecordStorage, unsigned char, lan_config.recordlocal)                      \
+  F(VALUE, fSetClickSnapStorage, unsigned char, lan_config.nClickSnapStorage)             \
+  F(VALUE, fSetAVIDuration, unsigned char, lan_config.aviduration)                        \
+  F(VALUE, fSetAVIFormat, unsigned char, lan_config.aviformat)                            \
+  /* camera: inputs and outputs */                                                        \
+  F(VALUE, fSetGIOInEnable, unsigned char, lan_config.gioinenable)                        \
+  F(VALUE, fSetGIOInType, unsigned char, lan_config.giointype)                            \
+  F(VALUE, fSetGIOOutEnable, unsigned char, lan_config.giooutenable)                      \
+  F(VALUE, fSetGIOOutType, unsigned char, lan_config.gioouttype)                          \
+  /* camera: stamps and OSD */                                                            \
+  F(VALUE, fSetTStampEnable, unsigned char, lan_config.tstampenable)                      \
+  F(VALUE, fSetDateFormat, unsigned char, lan_config.dateformat)                          \
+  F(VALUE, fSetTStampFormat, unsigned char, lan_config.tstampformat)                      \
+  F(VALUE, fSetDatePosition, unsigned char, lan_config.dateposition)                      \
+  F(VALUE, fSetTimePosition, unsigned char, lan_config.timeposition)                      \
+  F(VALUE, fSetOSDStream, unsigned char, lan_config.osdstream)                            \
+  F(VALUE, fSetOSDWinNum, unsigned char, lan_config.osdwinnum)                            \
+  F(VALUE, fSetOSDWin, unsigned char, lan_config.osdwin)                                  \
+  /* camera: schedules */                                                                 \
+  F(VALUE, fSetScheduleRepeatEnable, unsigned char, lan_config.nScheduleRepeatEnable)     \
+  F(VALUE, fSetScheduleNumWeeks, unsigned char, lan_config.nScheduleNumWeeks)             \
   F(VALUE, fSetScheduleInfiniteEnable, unsigned char, lan_config.nScheduleInfiniteEnable) \
-  /* network */                                                                         \
-  F(NOW, fSetIp, struct in_addr, lan_config.net.ip)                                     \
-  F(VALUE, fSetNetMask, struct in_addr, lan_config.net.netmask)                         \
-  F(VALUE, fSetGateway, struct in_addr, lan_config.net.gateway)                         \
-  F(VALUE, fSetDns, struct in_addr, lan_config.net.dns)                                 \
-  F(VALUE, fSetHttpPort, unsigned short, lan_config.net.http_port)                      \
-  F(VALUE, fSetHttpsPort, unsigned short, lan_config.net.https_port)                    \
-  F(VALUE, fSetDhcpEnable, unsigned char, lan_config.net.dhcp_enable)                   \
-  F(VALUE, fsetdiscoverymode, unsigned char, lan_config.net.discovery_mode)             \
-  F(TEXT, fSetSntpServer, char, lan_config.net.ntp_server)                              \
-  F(VALUE, fSetTimeZone, unsigned char, lan_config.net.ntp_timezone)                    \
-  F(VALUE, fSetTimeFormat, unsigned char, lan_config.net.time_format)                   \
-  F(VALUE, fSetDaylightTime, unsigned char, lan_config.net.daylight_time)               \
-  F(VALUE, fSetMPEG4Res, unsigned char, lan_config.net.mpeg4resolution)                 \
-  F(VALUE, fSetMPEG42Res, unsigned char, lan_config.net.mpeg42resolution)               \
-  F(VALUE, fSetResolution, unsigned char, lan_config.net.liveresolution)                \
-  F(VALUE, fSetImageFormat, unsigned char, lan_config.net.imageformat)                  \
-  F(VALUE, fSetImageSource, unsigned char, lan_config.net.imagesource)                  \
-  F(IF_CHANGED, fSetNetMulticast, unsigned char, lan_config.net.multicast_enable)       \
+  /* network */                                                                           \
+  F(NOW, fSetIp, struct in_addr, lan_config.net.ip)                                       \
+  F(VALUE, fSetNetMask, struct in_addr, lan_config.net.netmask)                           \
+  F(VALUE, fSetGateway, struct in_addr, lan_config.net.gateway)                           \
+  F(VALUE, fSetDns, struct in_addr, lan_config.net.dns)                                   \
+  F(VALUE, fSetHttpPort, unsigned short, lan_config.net.http_port)                        \
+  F(VALUE, fSetHttpsPort, unsigned short, lan_config.net.https_port)                      \
+  F(VALUE, fSetDhcpEnable, unsigned char, lan_config.net.dhcp_enable)                     \
+  F(VALUE, fsetdiscoverymode, unsigned char, lan_config.net.discovery_mode)               \
+  F(TEXT, fSetSntpServer, char, lan_config.net.ntp_server)                                \
+  F(VALUE, fSetTimeZone, unsigned char, lan_config.net.ntp_timezone)                      \
+  F(VALUE, fSetTimeFormat, unsigned char, lan_config.net.time_format)                     \
+  F(VALUE, fSetDaylightTime, unsigned char, lan_config.net.daylight_time)                 \
+  F(VALUE, fSetMPEG4Res, unsigned char, lan_config.net.mpeg4resolution)                   \
+  F(VALUE, fSetMPEG42Res, unsigned char, lan_config.net.mpeg42resolution)                 \
+  F(VALUE, fSetResolution, unsigned char, lan_config.net.liveresolution)                  \
+  F(VALUE, fSetImageFormat, unsigned char, lan_config.net.imageformat)                    \
+  F(VALUE, fSetImageSource, unsigned char, lan_config.net.imagesource)                    \
+  F(IF_CHANGED, fSetNetMulticast, unsigned char, lan_config.net.multicast_enable)         \
   F(IF_CHANGED, fSetPtzSupport, unsigned char, lan_config.net.supportptzpage)
 
 #define FILE_MSG_DECLARE_VALUE(name, type) int name(type value);

@@ -67,10 +67,11 @@ struct KindSeparator {
   const char *drive;
   const char *other;
 };
-constexpr KindSeparator kSeparators[] = {
-    {BB_RECORD_ALWAYS, "_NOR_D", "_NOR_D"},         {BB_RECORD_IMPACT_EVENT, "_EVT_D", "_EVT_P"},
-    {BB_RECORD_MANUAL_EVENT, "_EVT_D", "_EVT_P"},   {BB_RECORD_PARKING_MOTION, "_MOT_P", "_MOT_P"},
-    {BB_RECORD_PARKING_ALWAYS, "_NOR_P", "_NOR_P"}};
+constexpr KindSeparator kSeparators[] = {{BB_RECORD_ALWAYS, "_NOR_D", "_NOR_D"},
+                                         {BB_RECORD_IMPACT_EVENT, "_EVT_D", "_EVT_P"},
+                                         {BB_RECORD_MANUAL_EVENT, "_EVT_D", "_EVT_P"},
+                                         {BB_RECORD_PARKING_MOTION, "_MOT_P", "_MOT_P"},
+                                         {BB_RECORD_PARKING_ALWAYS, "_NOR_P", "_NOR_P"}};
 
 const char *unitSuffix(int role) {
   if (role == DEVICE_2CH_FRONT) return "_F";
@@ -109,9 +110,7 @@ struct PipeCloser {
 };
 using Pipe = std::unique_ptr<FILE, PipeCloser>;
 
-std::string entryPath(const std::string &folder, const char *name) {
-  return folder + "/" + name;
-}
+std::string entryPath(const std::string &folder, const char *name) { return folder + "/" + name; }
 
 // Size by stat; 0 when the entry has gone or cannot be read.
 long long statSize(const std::string &path) {
@@ -225,9 +224,9 @@ int GenerateRecordFileName(char *strFileName, int len, int nDriveParkState, int 
   size_t room = len > 0 ? static_cast<size_t>(len) : KV_PATH_SIZE;
   std::string folder = kv::rooted(KV_RECORD_FOLDER);
   kv::shellf("mkdir -p %s\n", kv::shell_word(folder).c_str());
-  std::string kind = std::string(GetFileNameSeparator(nDriveParkState, nRecordType,
-                                                      bContiniousRecord)) +
-                     unitSuffix(nFrontRearType);
+  std::string kind =
+      std::string(GetFileNameSeparator(nDriveParkState, nRecordType, bContiniousRecord)) +
+      unitSuffix(nFrontRearType);
   for (int attempt = 0;; ++attempt) {
     time_t t = attempt == 0 && referenceTime != 0 ? referenceTime : time(nullptr);
     struct tm tm = {};

@@ -59,7 +59,8 @@ int level(const int (&table)[N], int first, int n, int fallback) {
 
 constexpr Pair kWifiTimerToVcam[] = {
     {0, WIFI_OFF_TIMER_0}, {1, WIFI_OFF_TIMER_1}, {2, WIFI_OFF_TIMER_2}, {99, WIFI_OFF_TIMER_OFF}};
-constexpr Pair kWifiTimerToUi[] = {{WIFI_OFF_TIMER_OFF, 99}, {WIFI_OFF_TIMER_0, 0}, {WIFI_OFF_TIMER_2, 2}};
+constexpr Pair kWifiTimerToUi[] = {
+    {WIFI_OFF_TIMER_OFF, 99}, {WIFI_OFF_TIMER_0, 0}, {WIFI_OFF_TIMER_2, 2}};
 constexpr Pair kParkCounterToUi[] = {{PARK_COUNTER_15MIN, 2},
                                      {PARK_COUNTER_20MIN, 3},
                                      {PARK_COUNTER_25MIN, 4},
@@ -69,13 +70,20 @@ int recordingInterval(int v) { return v >= 2 && v <= 5 ? v : RECORDING_INTERVAL_
 
 int toVcam(int id, int v) {
   switch (id) {
-    case UI_CMD_MIRROR: return v == 0 ? 3 : 0;
-    case UI_CMD_WIFI_OFF_TIMER: return lookup(kWifiTimerToVcam, v, WIFI_OFF_TIMER_1);
-    case UI_CMD_PARK_DURATION: return level(kParkDurations, 1, v, PARK_DURATION_0);
-    case UI_CMD_BRIGHTNESS: return v >= 0 && v <= 10 ? v * 10 : DISPLAY_BRIGHTNESS_5;
-    case UI_CMD_AUDIO_VOLUME: return level(kAudioVolumes, 0, v, AUDIO_VOLUME_7);
-    case UI_CMD_PARK_COUNTER: return level(kParkCounters, 0, v, PARK_COUNTER_10MIN);
-    case UI_CMD_RECORDING_INTERVAL: return recordingInterval(v);
+    case UI_CMD_MIRROR:
+      return v == 0 ? 3 : 0;
+    case UI_CMD_WIFI_OFF_TIMER:
+      return lookup(kWifiTimerToVcam, v, WIFI_OFF_TIMER_1);
+    case UI_CMD_PARK_DURATION:
+      return level(kParkDurations, 1, v, PARK_DURATION_0);
+    case UI_CMD_BRIGHTNESS:
+      return v >= 0 && v <= 10 ? v * 10 : DISPLAY_BRIGHTNESS_5;
+    case UI_CMD_AUDIO_VOLUME:
+      return level(kAudioVolumes, 0, v, AUDIO_VOLUME_7);
+    case UI_CMD_PARK_COUNTER:
+      return level(kParkCounters, 0, v, PARK_COUNTER_10MIN);
+    case UI_CMD_RECORDING_INTERVAL:
+      return recordingInterval(v);
   }
   return v;
 }
@@ -96,13 +104,20 @@ int parkDurationLevel(int v) {
 
 int toUi(int id, int v) {
   switch (id) {
-    case UI_CMD_MIRROR: return v == 3 ? 0 : 1;
-    case UI_CMD_WIFI_OFF_TIMER: return lookup(kWifiTimerToUi, v, 1);
-    case UI_CMD_PARK_DURATION: return parkDurationLevel(v);
-    case UI_CMD_BRIGHTNESS: return v >= 0 && v <= 100 ? v / 10 : 5;
-    case UI_CMD_AUDIO_VOLUME: return volumeLevel(v);
-    case UI_CMD_PARK_COUNTER: return v <= PARK_COUNTER_5MIN ? 0 : lookup(kParkCounterToUi, v, 1);
-    case UI_CMD_RECORDING_INTERVAL: return recordingInterval(v);
+    case UI_CMD_MIRROR:
+      return v == 3 ? 0 : 1;
+    case UI_CMD_WIFI_OFF_TIMER:
+      return lookup(kWifiTimerToUi, v, 1);
+    case UI_CMD_PARK_DURATION:
+      return parkDurationLevel(v);
+    case UI_CMD_BRIGHTNESS:
+      return v >= 0 && v <= 100 ? v / 10 : 5;
+    case UI_CMD_AUDIO_VOLUME:
+      return volumeLevel(v);
+    case UI_CMD_PARK_COUNTER:
+      return v <= PARK_COUNTER_5MIN ? 0 : lookup(kParkCounterToUi, v, 1);
+    case UI_CMD_RECORDING_INTERVAL:
+      return recordingInterval(v);
   }
   return v;
 }
@@ -165,7 +180,7 @@ bool fitsQuotedValue(const char *text) {
   return true;
 }
 
-#define KV_STATION_CONF                                                                      \
+#define KV_STATION_CONF                                                                       \
   "update_config=1\nctrl_interface=/var/run/wpa_supplicant\neapol_version=1\nfast_reauth=1\n" \
   "network={\n\tssid=\"%s\"\n\tkey_mgmt=WPA-PSK\n\tpsk=\"%s\"\n}\n"
 

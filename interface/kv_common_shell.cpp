@@ -1,9 +1,7 @@
 // Shell command lines of kv_common_util: quoting of paths that come from a caller or a
 // folder listing, and the one bounded formatter that hands a command to the board root.
-#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <time.h>
 
 #include <string>
 #include <string_view>
@@ -61,12 +59,6 @@ int shellf(const char *format, ...) {
   // A cut command could name another file than the one meant: never run it.
   if (n < 0 || static_cast<size_t>(n) >= sizeof command) return -1;
   return kv_system(command);
-}
-
-void sleep_ms(int ms) {
-  struct timespec ts = {ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
 }
 
 }  // namespace kv

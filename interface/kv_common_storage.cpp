@@ -37,9 +37,9 @@ using File = std::unique_ptr<FILE, FileCloser>;
 // card after the first kilobyte.
 constexpr size_t kMountTableMax = 8192;
 
-constexpr int kLadderSleepMs = 200;    // between the umount commands of ladders A and B
-constexpr int kRetrySleepMs = 400;     // after a failed umount of ladders C and D
-constexpr int kSettleSleepMs = 500;    // after ladder C
+constexpr int kLadderSleepMs = 200;     // between the umount commands of ladders A and B
+constexpr int kRetrySleepMs = 400;      // after a failed umount of ladders C and D
+constexpr int kSettleSleepMs = 500;     // after ladder C
 constexpr int kNandFirstSleepMs = 200;  // before ladder D
 
 // Whether the mount table contains `needle`. Open and read failures print the system's two
@@ -107,10 +107,10 @@ struct FlagText {
   int flag;
   const char *text;
 };
-constexpr FlagText kFlagTexts[] = {
-    {FSBOOTMOD, " FSBOOTMOD "}, {FSDIRMOD, " FSDIRMOD "}, {FSFATMOD, " FSFATMOD "},
-    {FSERROR, " FSERROR "},     {FSFATAL, " FSFATAL "},   {FSDIRTY, " FSDIRTY "},
-    {FSFIXFAT, " FSFIXFAT "},   {FSEXFAT, " FSEXFAT "}};
+constexpr FlagText kFlagTexts[] = {{FSBOOTMOD, " FSBOOTMOD "}, {FSDIRMOD, " FSDIRMOD "},
+                                   {FSFATMOD, " FSFATMOD "},   {FSERROR, " FSERROR "},
+                                   {FSFATAL, " FSFATAL "},     {FSDIRTY, " FSDIRTY "},
+                                   {FSFIXFAT, " FSFIXFAT "},   {FSEXFAT, " FSEXFAT "}};
 
 // Room for every text and the terminator: what callers are told to provide.
 constexpr size_t flagTextsSize() {
@@ -170,9 +170,12 @@ long long diskSpace(const char *path, Space which) {
   if (!path || !fsStat(path, st)) return 0;
   auto bsize = static_cast<long long>(st.f_bsize);
   switch (which) {
-    case Space::Total: return bsize * static_cast<long long>(st.f_blocks);
-    case Space::Avail: return bsize * static_cast<long long>(st.f_bavail);
-    case Space::Free: return bsize * static_cast<long long>(st.f_bfree);
+    case Space::Total:
+      return bsize * static_cast<long long>(st.f_blocks);
+    case Space::Avail:
+      return bsize * static_cast<long long>(st.f_bavail);
+    case Space::Free:
+      return bsize * static_cast<long long>(st.f_bfree);
   }
   return 0;
 }
@@ -216,9 +219,7 @@ int MountNand(void) {
                     kv::rooted(KV_NAND_MOUNT_POINT).c_str());
 }
 
-int UnmountNand(void) {
-  return kv::shellf("umount %s\n", kv::rooted(KV_NAND_MOUNT_POINT).c_str());
-}
+int UnmountNand(void) { return kv::shellf("umount %s\n", kv::rooted(KV_NAND_MOUNT_POINT).c_str()); }
 
 int UnmountNandLazy(void) {
   return kv::shellf("umount -l %s\n", kv::rooted(KV_NAND_MOUNT_POINT).c_str());
@@ -274,9 +275,7 @@ int FormatSdcard(void) {
   return result;
 }
 
-int IsDosFsckResultOk(int retCode) {
-  return exitedNormally(retCode) && retCode / 256 == 0 ? 1 : 0;
-}
+int IsDosFsckResultOk(int retCode) { return exitedNormally(retCode) && retCode / 256 == 0 ? 1 : 0; }
 
 int IsFsckMsdosResultOk(int retCode) {
   return exitedNormally(retCode) && ((retCode >> 8) & FS_FAILED_MASK) == 0 ? 1 : 0;

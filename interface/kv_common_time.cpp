@@ -1,5 +1,6 @@
 // Time helpers of the recorder: time stamp texts, local date and time to seconds, and
 // setting the system clock (through the board root) and then the hardware clock.
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/time.h>
@@ -114,3 +115,20 @@ long long GetCurrentTimeMillis(void) {
 }
 
 }  // extern "C"
+
+namespace kv {
+
+void sleep_ms(int ms) {
+  if (ms <= 0) return;
+  struct timespec ts = {ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+int64_t tick_ms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+}  // namespace kv

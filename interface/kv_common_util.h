@@ -379,8 +379,11 @@ std::string shell_dq(std::string_view text);
 /* Runs a command formatted into a bounded buffer through the board root; -1 when the
  * command does not fit (it is then not run). */
 int shellf(const char *format, ...) __attribute__((format(printf, 1, 2)));
-/* Sleeps the calling thread. */
+/* Sleeps the calling thread for `ms` milliseconds, resuming after signals. */
 void sleep_ms(int ms);
+/* The tick: milliseconds of the monotonic clock (seconds * 1000 + nanoseconds / 1000000)
+ * as a signed 64-bit value. Every interval of the programs is measured with it. */
+int64_t tick_ms();
 }  // namespace kv
 #endif
 

@@ -114,70 +114,70 @@ enum class Shape { Blocking, OneWay, Reply };
 // Every member with a fixed id: name, id, shape, and the argument that becomes the
 // payload (None; Int: the argument as one 4-byte value; Buffer/Text: `len` bytes;
 // Out: the caller's buffer for the reply data).
-#define KV_SENDERS(X)                                                                    \
-  X(KVMSG_ImpactEventRecord, KV_MSG_IMPACT_EVENT_RECORD, OneWay, None)                  \
-  X(KVMSG_ParkingAlwaysRecord, KV_MSG_PARKING_ALWAYS_RECORD, Blocking, None)            \
-  X(SetKVTest, KV_MSG_SET_TEST, Blocking, Buffer)                                       \
-  X(KVMSG_GetPreviousGSensor, KV_MSG_GET_PREVIOUS_GSENSOR, Reply, Out)                  \
-  X(GetKVTest, KV_MSG_GET_TEST, Reply, Out)                                             \
-  X(KVMSG_GPSSignalOnOff, KV_MSG_GPS_SIGNAL_ONOFF, OneWay, Int)                         \
-  X(KVMSG_StartDataFileWrite, KV_MSG_START_DATA_FILE_WRITE, OneWay, Text)               \
-  X(KVMSG_StartDataFileWriteEvent, KV_MSG_START_DATA_FILE_WRITE_EVENT, OneWay, Text)    \
-  X(KVMSG_ButtonTripleClick, KV_MSG_BUTTON_TRIPLE_CLICK, OneWay, Int)                   \
-  X(KVMSG_ButtonDblClick, KV_MSG_BUTTON_DBL_CLICK, OneWay, Int)                         \
-  X(KVMSG_ButtonLongClick, KV_MSG_BUTTON_LONG_CLICK, OneWay, Int)                       \
-  X(KVMSG_ButtonClick, KV_MSG_BUTTON_CLICK, OneWay, Int)                                \
-  X(KVMSG_OrvelAviSaveEnded, KV_MSG_ORVEL_AVI_SAVE_ENDED, Blocking, Buffer)             \
-  X(KVMSG_OrvelAviSaveStarted, KV_MSG_ORVEL_AVI_SAVE_STARTED, Blocking, Buffer)         \
-  X(KVMSG_ShutdownVoltageTerminate, KV_MSG_SHUTDOWN_VOLTAGE_TERMINATE, Blocking, Int)   \
-  X(KVMSG_ParkTimerTerminate, KV_MSG_PARK_TIMER_TERMINATE, Blocking, Int)               \
-  X(KVMSG_SetDnsmasq_UserConnected, KV_MSG_DNSMASQ_USER_CONNECTED, Blocking, Text)      \
-  X(KVMSG_SetWiFi, KV_MSG_SET_WIFI, Blocking, Int)                                      \
-  X(KVMSG_SetLED, KV_MSG_TEST_SET_LED, Blocking, Int)                                   \
-  X(KVMSG_PlaySound, KV_MSG_TEST_PLAY_SOUND, Blocking, Int)                             \
-  X(KVMSG_SystemServerStopped, KV_MSG_SYSTEM_SERVER_STOPPED, Blocking, Buffer)          \
-  X(KVMSG_SystemServerStarted, KV_MSG_SYSTEM_SERVER_STARTED, Blocking, Buffer)          \
-  X(KVMSG_KV_ServerStopped, KV_MSG_KV_SERVER_STOPPED, Blocking, Buffer)                 \
-  X(KVMSG_KV_ServerStarted, KV_MSG_KV_SERVER_STARTED, Blocking, Buffer)                 \
-  X(KVMSG_RecordStarted, KV_MSG_NOTIFY_RECORD_STARTED, Blocking, Buffer)                \
-  X(KVMSG_RestartRecord, KV_MSG_RESTART_RECORD, Blocking, Int)                          \
-  X(KVMSG_UpdateSyncGps, KV_MSG_SYNC_GPS, OneWay, None)                                 \
-  X(KVMSG_UpdateSyncVoltage, KV_MSG_SYNC_VOLTAGE, OneWay, None)                         \
-  X(KVMSG_UpdateSyncWifiSSIDAndPwd, KV_MSG_SYNC_WIFI_SSID_PWD, OneWay, None)            \
-  X(KVMSG_UpdateSyncType, KV_MSG_SYNC_TYPE, OneWay, None)                               \
-  X(KVMSG_SyncDateTime, KV_MSG_SYNC_DATETIME, OneWay, None)                             \
-  X(KVMSG_UpdateInitData, KV_MSG_SYNC_INIT_DATA, OneWay, None)                          \
-  X(KVMSG_RemoteFormat, KV_MSG_REMOTE_FORMAT, OneWay, None)                             \
-  X(KVMSG_UpdateOSD, KV_MSG_UPDATE_OSD, OneWay, None)                                   \
+#define KV_SENDERS(X)                                                                     \
+  X(KVMSG_ImpactEventRecord, KV_MSG_IMPACT_EVENT_RECORD, OneWay, None)                    \
+  X(KVMSG_ParkingAlwaysRecord, KV_MSG_PARKING_ALWAYS_RECORD, Blocking, None)              \
+  X(SetKVTest, KV_MSG_SET_TEST, Blocking, Buffer)                                         \
+  X(KVMSG_GetPreviousGSensor, KV_MSG_GET_PREVIOUS_GSENSOR, Reply, Out)                    \
+  X(GetKVTest, KV_MSG_GET_TEST, Reply, Out)                                               \
+  X(KVMSG_GPSSignalOnOff, KV_MSG_GPS_SIGNAL_ONOFF, OneWay, Int)                           \
+  X(KVMSG_StartDataFileWrite, KV_MSG_START_DATA_FILE_WRITE, OneWay, Text)                 \
+  X(KVMSG_StartDataFileWriteEvent, KV_MSG_START_DATA_FILE_WRITE_EVENT, OneWay, Text)      \
+  X(KVMSG_ButtonTripleClick, KV_MSG_BUTTON_TRIPLE_CLICK, OneWay, Int)                     \
+  X(KVMSG_ButtonDblClick, KV_MSG_BUTTON_DBL_CLICK, OneWay, Int)                           \
+  X(KVMSG_ButtonLongClick, KV_MSG_BUTTON_LONG_CLICK, OneWay, Int)                         \
+  X(KVMSG_ButtonClick, KV_MSG_BUTTON_CLICK, OneWay, Int)                                  \
+  X(KVMSG_OrvelAviSaveEnded, KV_MSG_ORVEL_AVI_SAVE_ENDED, Blocking, Buffer)               \
+  X(KVMSG_OrvelAviSaveStarted, KV_MSG_ORVEL_AVI_SAVE_STARTED, Blocking, Buffer)           \
+  X(KVMSG_ShutdownVoltageTerminate, KV_MSG_SHUTDOWN_VOLTAGE_TERMINATE, Blocking, Int)     \
+  X(KVMSG_ParkTimerTerminate, KV_MSG_PARK_TIMER_TERMINATE, Blocking, Int)                 \
+  X(KVMSG_SetDnsmasq_UserConnected, KV_MSG_DNSMASQ_USER_CONNECTED, Blocking, Text)        \
+  X(KVMSG_SetWiFi, KV_MSG_SET_WIFI, Blocking, Int)                                        \
+  X(KVMSG_SetLED, KV_MSG_TEST_SET_LED, Blocking, Int)                                     \
+  X(KVMSG_PlaySound, KV_MSG_TEST_PLAY_SOUND, Blocking, Int)                               \
+  X(KVMSG_SystemServerStopped, KV_MSG_SYSTEM_SERVER_STOPPED, Blocking, Buffer)            \
+  X(KVMSG_SystemServerStarted, KV_MSG_SYSTEM_SERVER_STARTED, Blocking, Buffer)            \
+  X(KVMSG_KV_ServerStopped, KV_MSG_KV_SERVER_STOPPED, Blocking, Buffer)                   \
+  X(KVMSG_KV_ServerStarted, KV_MSG_KV_SERVER_STARTED, Blocking, Buffer)                   \
+  X(KVMSG_RecordStarted, KV_MSG_NOTIFY_RECORD_STARTED, Blocking, Buffer)                  \
+  X(KVMSG_RestartRecord, KV_MSG_RESTART_RECORD, Blocking, Int)                            \
+  X(KVMSG_UpdateSyncGps, KV_MSG_SYNC_GPS, OneWay, None)                                   \
+  X(KVMSG_UpdateSyncVoltage, KV_MSG_SYNC_VOLTAGE, OneWay, None)                           \
+  X(KVMSG_UpdateSyncWifiSSIDAndPwd, KV_MSG_SYNC_WIFI_SSID_PWD, OneWay, None)              \
+  X(KVMSG_UpdateSyncType, KV_MSG_SYNC_TYPE, OneWay, None)                                 \
+  X(KVMSG_SyncDateTime, KV_MSG_SYNC_DATETIME, OneWay, None)                               \
+  X(KVMSG_UpdateInitData, KV_MSG_SYNC_INIT_DATA, OneWay, None)                            \
+  X(KVMSG_RemoteFormat, KV_MSG_REMOTE_FORMAT, OneWay, None)                               \
+  X(KVMSG_UpdateOSD, KV_MSG_UPDATE_OSD, OneWay, None)                                     \
   X(KVMSG_UpdateShutdownVoltageNonBlocking, KV_MSG_UPDATE_SHUTDOWN_VOLTAGE, OneWay, None) \
-  X(KVMSG_UpdateParkVoltageNonBlocking, KV_MSG_UPDATE_PARK_VOLTAGE, OneWay, None)       \
-  X(KVMSG_PowerStateNormal, KV_MSG_POWER_STATE_NORMAL, OneWay, None)                    \
-  X(KVMSG_PowerStatePark, KV_MSG_POWER_STATE_PARK, OneWay, None)                        \
-  X(KVMSG_StopDataFileWrite, KV_MSG_STOP_DATA_FILE_WRITE, OneWay, None)                 \
-  X(KVMSG_TestNonBlocking, KV_MSG_TEST_NONBLOCKING, OneWay, None)                       \
-  X(KVMSG_SetWiFiNonBlocking, KV_MSG_SET_WIFI, OneWay, None)                            \
-  X(KVMSG_EventRecordEnded, KV_MSG_NOTIFY_EVENT_RECORD_ENDED, OneWay, None)             \
-  X(KVMSG_GSensorStopMove, KV_MSG_GSENSOR_STOP_MOVE, OneWay, None)                      \
-  X(KVMSG_GSensorStartMove, KV_MSG_GSENSOR_START_MOVE, OneWay, None)                    \
-  X(KVMSG_StopRecord, KV_MSG_STOP_RECORD, OneWay, None)                                 \
-  X(KVMSG_ParkingMotionRecord, KV_MSG_PARKING_MOTION_RECORD, Blocking, None)            \
-  X(KVMSG_WatchDog, KV_MSG_WATCHDOG, Blocking, None)                                    \
-  X(KVMSG_AlwaysRecord, KV_MSG_ALWAYS_RECORD, Blocking, None)                           \
-  X(KVMSG_ManualEventRecord, KV_MSG_MANUAL_EVENT_RECORD, Blocking, None)                \
-  X(KVMSG_SdcardSafeUnmount, KV_MSG_SDCARD_SAFE_UNMOUNT, Blocking, None)                \
-  X(KVMSG_TemperatureWarning, KV_MSG_TEMPERATURE_WARNING, Blocking, None)               \
-  X(KVMSG_BlackBoxTerminate, KV_MSG_BLACKBOX_TERMINATE, Blocking, None)                 \
-  X(KVMSG_TestStopRecord, KV_MSG_TEST_STOP_RECORD, Blocking, None)                      \
-  X(KVMSG_MotionDisable, KV_MSG_TEST_MOTION_DISABLE, Blocking, None)                    \
-  X(KVMSG_MotionEnable, KV_MSG_TEST_MOTION_ENABLE, Blocking, None)                      \
-  X(KVMSG_GSensorSaveStop, KV_MSG_TEST_GSENSOR_SAVE_STOP, Blocking, None)               \
-  X(KVMSG_GSensorSaveStart, KV_MSG_TEST_GSENSOR_SAVE_START, Blocking, None)             \
-  X(KVMSG_FormatSdcardTest, KV_MSG_TEST_FORAMTSD, Blocking, None)                       \
-  X(KVMSG_CheckSdcardTest, KV_MSG_TEST_CHECKSD, Blocking, None)                         \
-  X(KVMSG_FormatNotification, KV_MSG_FORMAT_NOTI, Blocking, None)                       \
-  X(KVMSG_PrintState, KV_MSG_PRINT_STATE, Blocking, None)                               \
-  X(KVMSG_ErrorSdcard, KV_MSG_ERROR_SDCARD, Blocking, None)                             \
-  X(KVMSG_NoSdcard, KV_MSG_NO_SDCARD, Blocking, None)                                   \
+  X(KVMSG_UpdateParkVoltageNonBlocking, KV_MSG_UPDATE_PARK_VOLTAGE, OneWay, None)         \
+  X(KVMSG_PowerStateNormal, KV_MSG_POWER_STATE_NORMAL, OneWay, None)                      \
+  X(KVMSG_PowerStatePark, KV_MSG_POWER_STATE_PARK, OneWay, None)                          \
+  X(KVMSG_StopDataFileWrite, KV_MSG_STOP_DATA_FILE_WRITE, OneWay, None)                   \
+  X(KVMSG_TestNonBlocking, KV_MSG_TEST_NONBLOCKING, OneWay, None)                         \
+  X(KVMSG_SetWiFiNonBlocking, KV_MSG_SET_WIFI, OneWay, None)                              \
+  X(KVMSG_EventRecordEnded, KV_MSG_NOTIFY_EVENT_RECORD_ENDED, OneWay, None)               \
+  X(KVMSG_GSensorStopMove, KV_MSG_GSENSOR_STOP_MOVE, OneWay, None)                        \
+  X(KVMSG_GSensorStartMove, KV_MSG_GSENSOR_START_MOVE, OneWay, None)                      \
+  X(KVMSG_StopRecord, KV_MSG_STOP_RECORD, OneWay, None)                                   \
+  X(KVMSG_ParkingMotionRecord, KV_MSG_PARKING_MOTION_RECORD, Blocking, None)              \
+  X(KVMSG_WatchDog, KV_MSG_WATCHDOG, Blocking, None)                                      \
+  X(KVMSG_AlwaysRecord, KV_MSG_ALWAYS_RECORD, Blocking, None)                             \
+  X(KVMSG_ManualEventRecord, KV_MSG_MANUAL_EVENT_RECORD, Blocking, None)                  \
+  X(KVMSG_SdcardSafeUnmount, KV_MSG_SDCARD_SAFE_UNMOUNT, Blocking, None)                  \
+  X(KVMSG_TemperatureWarning, KV_MSG_TEMPERATURE_WARNING, Blocking, None)                 \
+  X(KVMSG_BlackBoxTerminate, KV_MSG_BLACKBOX_TERMINATE, Blocking, None)                   \
+  X(KVMSG_TestStopRecord, KV_MSG_TEST_STOP_RECORD, Blocking, None)                        \
+  X(KVMSG_MotionDisable, KV_MSG_TEST_MOTION_DISABLE, Blocking, None)                      \
+  X(KVMSG_MotionEnable, KV_MSG_TEST_MOTION_ENABLE, Blocking, None)                        \
+  X(KVMSG_GSensorSaveStop, KV_MSG_TEST_GSENSOR_SAVE_STOP, Blocking, None)                 \
+  X(KVMSG_GSensorSaveStart, KV_MSG_TEST_GSENSOR_SAVE_START, Blocking, None)               \
+  X(KVMSG_FormatSdcardTest, KV_MSG_TEST_FORAMTSD, Blocking, None)                         \
+  X(KVMSG_CheckSdcardTest, KV_MSG_TEST_CHECKSD, Blocking, None)                           \
+  X(KVMSG_FormatNotification, KV_MSG_FORMAT_NOTI, Blocking, None)                         \
+  X(KVMSG_PrintState, KV_MSG_PRINT_STATE, Blocking, None)                                 \
+  X(KVMSG_ErrorSdcard, KV_MSG_ERROR_SDCARD, Blocking, None)                               \
+  X(KVMSG_NoSdcard, KV_MSG_NO_SDCARD, Blocking, None)                                     \
   X(KVMSG_StartRecord, KV_MSG_START_RECORD, Blocking, None)
 
 enum class Arg { None, Int, Buffer, Text, Out };
@@ -211,8 +211,7 @@ static_assert(table_is_sound(), "ids of the bus; reply data only into an output 
 // The one body of every fixed member that sends (a payload or none).
 int send_member(SenderIndex index, const void *data, int len) {
   const Sender &s = kSenders[index];
-  return s.shape == Shape::OneWay ? send_one_way(s.id, data, len)
-                                  : send_blocking(s.id, data, len);
+  return s.shape == Shape::OneWay ? send_one_way(s.id, data, len) : send_blocking(s.id, data, len);
 }
 
 // The one body of every fixed member that asks for reply data.

@@ -81,20 +81,24 @@ void SetFrontBasedDeviceSync(SysInfo *pSysInfo, int bFrontBasedSync) {
 
 int IsFnRSyncFileNameOrderType(SysInfo *pSysInfo) {
   KV_Config_Data *c = config(pSysInfo);
-  return c && c->file_name_order_type ==
-                  orderFor(c, ORDER_TYPE_FRONT_FRONT, ORDER_TYPE_REAR_REAR) ? 1 : 0;
+  return c && c->file_name_order_type == orderFor(c, ORDER_TYPE_FRONT_FRONT, ORDER_TYPE_REAR_REAR)
+             ? 1
+             : 0;
 }
 
 int IsSoleFileNameOrderType(SysInfo *pSysInfo) {
   KV_Config_Data *c = config(pSysInfo);
-  return c && c->file_name_order_type ==
-                  orderFor(c, ORDER_TYPE_FRONT_SOLE, ORDER_TYPE_REAR_SOLE) ? 1 : 0;
+  return c && c->file_name_order_type == orderFor(c, ORDER_TYPE_FRONT_SOLE, ORDER_TYPE_REAR_SOLE)
+             ? 1
+             : 0;
 }
 
 int IsEventRecordingState(SysInfo *pSysInfo) {
   KV_Config_Data *c = config(pSysInfo);
   return c && (c->record_state == BB_RECORD_IMPACT_EVENT ||
-               c->record_state == BB_RECORD_MANUAL_EVENT) ? 1 : 0;
+               c->record_state == BB_RECORD_MANUAL_EVENT)
+             ? 1
+             : 0;
 }
 
 void SetSoleFileNameOrderAll(SysInfo *pSysInfo) {

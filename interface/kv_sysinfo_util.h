@@ -24,9 +24,9 @@ enum {
 
 /* Wi-Fi connection types. */
 enum {
-  WIFI_CONNECT_AP = 0,           /* the unit runs the access point */
+  WIFI_CONNECT_AP = 0, /* the unit runs the access point */
   WIFI_CONNECT_DDNS_STATION = 1,
-  WIFI_CONNECT_REAR_STATION = 2  /* the unit joins the other unit's access point */
+  WIFI_CONNECT_REAR_STATION = 2 /* the unit joins the other unit's access point */
 };
 
 /* A null record is ignored by every function (getters give 0). */

@@ -13,7 +13,7 @@ extern "C" {
 #define PROC_MEM_SIZE 0x1B000
 /* Each process id p owns the slot at p * PROC_MSG_SIZE - 2 * PROC_MSG_SIZE. */
 #define PROC_MSG_SIZE 0x3000
-#define PROC_SLOT_OFFSET(p) ((p) * PROC_MSG_SIZE - 2 * PROC_MSG_SIZE)
+#define PROC_SLOT_OFFSET(p) ((p)*PROC_MSG_SIZE - 2 * PROC_MSG_SIZE)
 
 /* Creates (0x1B000 bytes, mode 0660) or opens the segment of `key`, remembers it as this
  * unit's segment and returns its id; -1 (remembered too) when neither works. */

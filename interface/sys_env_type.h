@@ -19,14 +19,14 @@ extern "C" {
 
 #define SYSINFO_SIZE 12600
 
-#define ACOUNT_NUM 16     /* user accounts */
-#define MAX_STREAM_NUM 3  /* encoder streams with OSD, codec and ROI settings */
-#define MAX_ROI_NUM 3     /* regions of interest per stream */
-#define SCHEDULE_NUM 8    /* recording schedules */
-#define MAX_PROF 4        /* ONVIF media profiles */
-#define MAX_RELAYS 3      /* ONVIF relays */
-#define MAX_IMAGING 4     /* ONVIF imaging settings */
-#define MAX_SCOPES 3      /* entries of each ONVIF scope list */
+#define ACOUNT_NUM 16    /* user accounts */
+#define MAX_STREAM_NUM 3 /* encoder streams with OSD, codec and ROI settings */
+#define MAX_ROI_NUM 3    /* regions of interest per stream */
+#define SCHEDULE_NUM 8   /* recording schedules */
+#define MAX_PROF 4       /* ONVIF media profiles */
+#define MAX_RELAYS 3     /* ONVIF relays */
+#define MAX_IMAGING 4    /* ONVIF imaging settings */
+#define MAX_SCOPES 3     /* entries of each ONVIF scope list */
 #define SCOPE_LEN 100
 #define HOSTNAME_LEN 128
 
@@ -849,146 +849,146 @@ KV_SIZE(Imaging_Conf, 144);
 KV_SIZE(KV_Config_Data, 792);
 
 /* Every field of kv_config at its offset in SysInfo. */
-#define KV_CONFIG_LAYOUT(X) \
-  X(bRunning, 11808) \
-  X(bBootProcessed, 11809) \
-  X(state, 11810) \
-  X(prev_state, 11811) \
-  X(record_state, 11812) \
-  X(prev_record_state, 11813) \
-  X(event_alarm_duration, 11814) \
-  X(flag_impact_event_exist, 11815) \
-  X(wifi_state, 11816) \
-  X(dns_user_count, 11817) \
-  X(dns_mac_address, 11818) \
-  X(limit_space_type, 11858) \
-  X(limit_space_percent_type, 11859) \
-  X(limit_space_percent_always, 11860) \
-  X(limit_space_percent_event, 11861) \
-  X(limit_space_percent_parking, 11862) \
-  X(wifi_off_timer_sec, 11864) \
-  X(led_on, 11868) \
-  X(led_rec_always, 11869) \
-  X(led_rec_parking, 11870) \
-  X(gsensor_intensity_always_x, 11871) \
-  X(gsensor_intensity_always_y, 11872) \
-  X(gsensor_intensity_always_z, 11873) \
-  X(gsensor_intensity_parking_x, 11874) \
-  X(gsensor_intensity_parking_y, 11875) \
-  X(gsensor_intensity_parking_z, 11876) \
-  X(voice_system, 11877) \
-  X(voice_rec_always, 11878) \
-  X(voice_rec_event, 11879) \
-  X(voice_rec_parking, 11880) \
-  X(voice_park_impact_noti, 11881) \
-  X(use_rec_always, 11882) \
-  X(use_rec_parking_always, 11883) \
-  X(use_rec_parking_always_web, 11884) \
-  X(park_in_sec, 11888) \
-  X(park_duration_min, 11892) \
-  X(new_park_duration_min, 11896) \
-  X(park_shutdown_voltage, 11904) \
-  X(park_voltage, 11912) \
-  X(park_voltage_manual_flag, 11920) \
-  X(limit_space_voice_noti, 11921) \
+#define KV_CONFIG_LAYOUT(X)              \
+  X(bRunning, 11808)                     \
+  X(bBootProcessed, 11809)               \
+  X(state, 11810)                        \
+  X(prev_state, 11811)                   \
+  X(record_state, 11812)                 \
+  X(prev_record_state, 11813)            \
+  X(event_alarm_duration, 11814)         \
+  X(flag_impact_event_exist, 11815)      \
+  X(wifi_state, 11816)                   \
+  X(dns_user_count, 11817)               \
+  X(dns_mac_address, 11818)              \
+  X(limit_space_type, 11858)             \
+  X(limit_space_percent_type, 11859)     \
+  X(limit_space_percent_always, 11860)   \
+  X(limit_space_percent_event, 11861)    \
+  X(limit_space_percent_parking, 11862)  \
+  X(wifi_off_timer_sec, 11864)           \
+  X(led_on, 11868)                       \
+  X(led_rec_always, 11869)               \
+  X(led_rec_parking, 11870)              \
+  X(gsensor_intensity_always_x, 11871)   \
+  X(gsensor_intensity_always_y, 11872)   \
+  X(gsensor_intensity_always_z, 11873)   \
+  X(gsensor_intensity_parking_x, 11874)  \
+  X(gsensor_intensity_parking_y, 11875)  \
+  X(gsensor_intensity_parking_z, 11876)  \
+  X(voice_system, 11877)                 \
+  X(voice_rec_always, 11878)             \
+  X(voice_rec_event, 11879)              \
+  X(voice_rec_parking, 11880)            \
+  X(voice_park_impact_noti, 11881)       \
+  X(use_rec_always, 11882)               \
+  X(use_rec_parking_always, 11883)       \
+  X(use_rec_parking_always_web, 11884)   \
+  X(park_in_sec, 11888)                  \
+  X(park_duration_min, 11892)            \
+  X(new_park_duration_min, 11896)        \
+  X(park_shutdown_voltage, 11904)        \
+  X(park_voltage, 11912)                 \
+  X(park_voltage_manual_flag, 11920)     \
+  X(limit_space_voice_noti, 11921)       \
   X(limit_space_voice_noti_count, 11922) \
-  X(local_display, 11923) \
-  X(restart_requested, 11924) \
-  X(reset_requested, 11925) \
-  X(restart_state, 11926) \
-  X(wifi_ap_ssid, 11927) \
-  X(wifi_ap_pwd, 11959) \
-  X(wifi_channel, 11979) \
-  X(wifi_restart_requested, 11980) \
-  X(gps_speed_display, 11981) \
-  X(gps_speed, 11984) \
-  X(gps_speed_activate, 11988) \
-  X(gps_sync_time, 11989) \
-  X(gps_sync_time_activate, 11990) \
-  X(gps_sync_time_counter, 11992) \
-  X(gps_sync_time_time, 12000) \
-  X(gps_timezone, 12004) \
-  X(gps_proc_alive, 12008) \
-  X(gps_cable_connected, 12009) \
-  X(gps_need_alert, 12010) \
-  X(power_state, 12011) \
-  X(audio_enable, 12012) \
-  X(display_mode, 12013) \
-  X(display_framerate, 12014) \
-  X(display_quality, 12015) \
-  X(display_mode_park, 12016) \
-  X(display_framerate_park, 12017) \
-  X(display_quality_park, 12018) \
-  X(debug_flag, 12019) \
-  X(display_brightness, 12020) \
-  X(sysinfo_version, 12024) \
-  X(wifi_off_requested, 12028) \
-  X(connect_device_type, 12029) \
-  X(current_recording_file, 12030) \
-  X(last_serial_book, 12160) \
-  X(system_drive_park_state, 12164) \
-  X(language, 12165) \
-  X(boot_sound_flag, 12169) \
-  X(error_flag, 12170) \
-  X(request_save_setting_flag, 12171) \
-  X(check_disk_result, 12172) \
-  X(record_pause_requested, 12176) \
-  X(record_resume_requested, 12177) \
-  X(current_voltage, 12184) \
-  X(osd_info_flag, 12192) \
-  X(park_led_update_flag, 12193) \
-  X(setting_time_flag, 12194) \
-  X(av_cable_connect_flag, 12195) \
-  X(reboot_requested, 12196) \
-  X(use_drive_shutdown_voltage, 12200) \
-  X(osd_speed_display_type, 12204) \
-  X(lang_changed_temp, 12208) \
-  X(setting_initialize_flag, 12212) \
-  X(shutdown_voltage_use_flag, 12213) \
-  X(park_voltage_use_flag, 12214) \
-  X(park_counter_time, 12216) \
-  X(drive_stop_count, 12220) \
-  X(recording_interval_drive, 12224) \
-  X(recording_interval_park, 12225) \
-  X(recording_interval_event, 12226) \
-  X(recording_interval_time, 12228) \
-  X(format_requested, 12232) \
-  X(remote_format_processing, 12233) \
-  X(ddns_use_flag, 12234) \
-  X(ddns_boot_start_flag, 12235) \
-  X(ddns_ssid, 12236) \
-  X(ddns_pwd, 12364) \
-  X(ddns_security, 12384) \
-  X(ddns_high_quality_flag, 12385) \
-  X(ddns_web_pwd, 12386) \
-  X(wifi_connect_type, 12406) \
-  X(device_name, 12407) \
-  X(wifi_boot_start_flag, 12427) \
-  X(mac_address, 12428) \
-  X(wifi_ap_always_on_flag, 12468) \
-  X(button_control, 12469) \
-  X(factory_test_flag, 12470) \
-  X(front_rear_type, 12471) \
-  X(rear_connected, 12472) \
-  X(rear_mac_address, 12473) \
-  X(rear_ip_address, 12513) \
-  X(remote_device_on, 12545) \
-  X(file_name_order_type, 12546) \
-  X(file_name_sync_type, 12547) \
-  X(file_name_ref_time, 12548) \
-  X(file_name_tmp_time, 12552) \
+  X(local_display, 11923)                \
+  X(restart_requested, 11924)            \
+  X(reset_requested, 11925)              \
+  X(restart_state, 11926)                \
+  X(wifi_ap_ssid, 11927)                 \
+  X(wifi_ap_pwd, 11959)                  \
+  X(wifi_channel, 11979)                 \
+  X(wifi_restart_requested, 11980)       \
+  X(gps_speed_display, 11981)            \
+  X(gps_speed, 11984)                    \
+  X(gps_speed_activate, 11988)           \
+  X(gps_sync_time, 11989)                \
+  X(gps_sync_time_activate, 11990)       \
+  X(gps_sync_time_counter, 11992)        \
+  X(gps_sync_time_time, 12000)           \
+  X(gps_timezone, 12004)                 \
+  X(gps_proc_alive, 12008)               \
+  X(gps_cable_connected, 12009)          \
+  X(gps_need_alert, 12010)               \
+  X(power_state, 12011)                  \
+  X(audio_enable, 12012)                 \
+  X(display_mode, 12013)                 \
+  X(display_framerate, 12014)            \
+  X(display_quality, 12015)              \
+  X(display_mode_park, 12016)            \
+  X(display_framerate_park, 12017)       \
+  X(display_quality_park, 12018)         \
+  X(debug_flag, 12019)                   \
+  X(display_brightness, 12020)           \
+  X(sysinfo_version, 12024)              \
+  X(wifi_off_requested, 12028)           \
+  X(connect_device_type, 12029)          \
+  X(current_recording_file, 12030)       \
+  X(last_serial_book, 12160)             \
+  X(system_drive_park_state, 12164)      \
+  X(language, 12165)                     \
+  X(boot_sound_flag, 12169)              \
+  X(error_flag, 12170)                   \
+  X(request_save_setting_flag, 12171)    \
+  X(check_disk_result, 12172)            \
+  X(record_pause_requested, 12176)       \
+  X(record_resume_requested, 12177)      \
+  X(current_voltage, 12184)              \
+  X(osd_info_flag, 12192)                \
+  X(park_led_update_flag, 12193)         \
+  X(setting_time_flag, 12194)            \
+  X(av_cable_connect_flag, 12195)        \
+  X(reboot_requested, 12196)             \
+  X(use_drive_shutdown_voltage, 12200)   \
+  X(osd_speed_display_type, 12204)       \
+  X(lang_changed_temp, 12208)            \
+  X(setting_initialize_flag, 12212)      \
+  X(shutdown_voltage_use_flag, 12213)    \
+  X(park_voltage_use_flag, 12214)        \
+  X(park_counter_time, 12216)            \
+  X(drive_stop_count, 12220)             \
+  X(recording_interval_drive, 12224)     \
+  X(recording_interval_park, 12225)      \
+  X(recording_interval_event, 12226)     \
+  X(recording_interval_time, 12228)      \
+  X(format_requested, 12232)             \
+  X(remote_format_processing, 12233)     \
+  X(ddns_use_flag, 12234)                \
+  X(ddns_boot_start_flag, 12235)         \
+  X(ddns_ssid, 12236)                    \
+  X(ddns_pwd, 12364)                     \
+  X(ddns_security, 12384)                \
+  X(ddns_high_quality_flag, 12385)       \
+  X(ddns_web_pwd, 12386)                 \
+  X(wifi_connect_type, 12406)            \
+  X(device_name, 12407)                  \
+  X(wifi_boot_start_flag, 12427)         \
+  X(mac_address, 12428)                  \
+  X(wifi_ap_always_on_flag, 12468)       \
+  X(button_control, 12469)               \
+  X(factory_test_flag, 12470)            \
+  X(front_rear_type, 12471)              \
+  X(rear_connected, 12472)               \
+  X(rear_mac_address, 12473)             \
+  X(rear_ip_address, 12513)              \
+  X(remote_device_on, 12545)             \
+  X(file_name_order_type, 12546)         \
+  X(file_name_sync_type, 12547)          \
+  X(file_name_ref_time, 12548)           \
+  X(file_name_tmp_time, 12552)           \
   X(recording_interval_drive_2ch, 12556) \
-  X(use_rec_parking_always_2ch, 12557) \
-  X(button_control_2ch, 12558) \
-  X(last_rear_alive_received, 12560) \
-  X(rear_wifi_ap_mode_flag, 12568) \
-  X(version_not_match_flag, 12569) \
-  X(park_shutdown_voltage_2ch, 12576) \
-  X(park_voltage_2ch, 12584) \
-  X(start_detect_activate, 12592) \
-  X(start_detect_sensitivity, 12593) \
-  X(wifi_keep_alive, 12594) \
-  X(is_sdxc, 12595) \
+  X(use_rec_parking_always_2ch, 12557)   \
+  X(button_control_2ch, 12558)           \
+  X(last_rear_alive_received, 12560)     \
+  X(rear_wifi_ap_mode_flag, 12568)       \
+  X(version_not_match_flag, 12569)       \
+  X(park_shutdown_voltage_2ch, 12576)    \
+  X(park_voltage_2ch, 12584)             \
+  X(start_detect_activate, 12592)        \
+  X(start_detect_sensitivity, 12593)     \
+  X(wifi_keep_alive, 12594)              \
+  X(is_sdxc, 12595)                      \
   /* end */
 #define KV_CONFIG_AT(field, offset) KV_LAYOUT(SysInfo, kv_config.field, offset);
 KV_CONFIG_LAYOUT(KV_CONFIG_AT)

@@ -93,10 +93,10 @@ int kvWatchDog() { return KVMSG_WatchDog(); }
 int sysWatchDog() { return SysWatchDog(); }
 
 Monitor g_monitors[] = {
-    {"AVServerMonitorThread", "av_server", avWatchDog, g_llAVServerTick,
-     g_bAVServerMonitorStarted, gIsAVServerThreadQuit, false},
-    {"KVServerMonitorThread", "kv_server", kvWatchDog, g_llKVServerTick,
-     g_bKVServerMonitorStarted, gIsKVServerThreadQuit, false},
+    {"AVServerMonitorThread", "av_server", avWatchDog, g_llAVServerTick, g_bAVServerMonitorStarted,
+     gIsAVServerThreadQuit, false},
+    {"KVServerMonitorThread", "kv_server", kvWatchDog, g_llKVServerTick, g_bKVServerMonitorStarted,
+     gIsKVServerThreadQuit, false},
     {"SysServerMonitorThread", "sys_server", sysWatchDog, g_llSysServerTick,
      g_bSysServerMonitorStarted, gIsSysServerThreadQuit, true},
 };

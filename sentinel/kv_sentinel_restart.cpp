@@ -26,9 +26,9 @@ const char kRearStopCommand[] = "\r\n#CMSTP\r\n";
 // Stopped in this order; the saver is given its SIGINT in the background so that its
 // final write cannot hold up the others.
 const char *const kKillList[] = {
-    "killall -2 kv_wifi_switch", "killall -9 bftpd\n",        "killall -9 boa\n",
+    "killall -2 kv_wifi_switch",     "killall -9 bftpd\n",    "killall -9 boa\n",
     "killall -2 Orvel_avi_save &\n", "killall -2 kv_navlink", "killall -2 av_server.out",
-    "killall -9 system_server",  "killall -9 kv_server",
+    "killall -9 system_server",      "killall -9 kv_server",
 };
 
 // Spoken prompts, in the folder of the unit's language.

@@ -15,13 +15,13 @@ static_assert(std::endian::native == std::endian::little,
 // One sample as stored: its time since the recording's start tick and the three axes with
 // the baseline (mean of the four samples before it) removed.
 struct GSF_RECORD {
-  int64_t llTime;     // llTick - start tick, milliseconds
-  int32_t nAxis1;     // axes minus the baseline
+  int64_t llTime;  // llTick - start tick, milliseconds
+  int32_t nAxis1;  // axes minus the baseline
   int32_t nAxis2;
   int32_t nAxis3;
   int32_t nReserved;  // the rest copied from the sample
   int32_t nSensor4;
-  int32_t nBattery;   // millivolts
+  int32_t nBattery;  // millivolts
 };
 static_assert(sizeof(GSF_RECORD) == 32);
 static_assert(offsetof(GSF_RECORD, llTime) == 0);

@@ -156,7 +156,8 @@ void advanceDeadline(struct timespec &deadline) {
   addMs(deadline, kPeriodMs);
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
+  if (now.tv_sec > deadline.tv_sec ||
+      (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
     deadline = now;
     addMs(deadline, kPeriodMs);
   }

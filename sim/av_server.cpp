@@ -66,9 +66,8 @@ void logRequest(const kvsim::Control &control, const MSG_BUF &msg) {
   while (end > kPayloadAt && bytes[end - 1] == 0) --end;
   int32_t value;
   memcpy(&value, bytes + kPayloadAt, sizeof value);
-  control.log("cmd=" + std::to_string(msg.cmd) + " src=" + std::to_string(msg.Src) +
-              " value=" + std::to_string(value) +
-              " serial_no=" + std::to_string(msg.frame_info.serial_no) +
+  control.log("cmd=" + std::to_string(msg.cmd) + " src=" + std::to_string(msg.Src) + " value=" +
+              std::to_string(value) + " serial_no=" + std::to_string(msg.frame_info.serial_no) +
               " format=" + std::to_string(msg.frame_info.format) +
               " eventframe=" + std::to_string(msg.frame_info.eventframe) +
               " payload=" + kvsim::hex(bytes + kPayloadAt, end - kPayloadAt));

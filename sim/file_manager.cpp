@@ -55,7 +55,8 @@ SysInfo *attach(int shmid) {
 
 bool read_log(Manager &m, int page, int item) {
   long index = static_cast<long>(page) * kLogItemsPerPage + item;
-  if (page < 0 || item < 0 || item >= kLogItemsPerPage || index >= static_cast<long>(m.syslog.size()))
+  if (page < 0 || item < 0 || item >= kLogItemsPerPage ||
+      index >= static_cast<long>(m.syslog.size()))
     return false;
   m.rec->tCurLog = m.syslog[static_cast<size_t>(index)];
   return true;

@@ -114,7 +114,8 @@ int main(int argc, char **argv) {
   std::filesystem::create_directories(
       std::filesystem::path(kvsim::simPath(kvsim::kGSensorFeed)).parent_path(), ec);
 
-  if (argc > 2 && strcmp(argv[1], "--slow-read") == 0) feedSlowly(node, strtol(argv[2], nullptr, 10), ctl);
+  if (argc > 2 && strcmp(argv[1], "--slow-read") == 0)
+    feedSlowly(node, strtol(argv[2], nullptr, 10), ctl);
   long period_ms = argc > 1 ? strtol(argv[1], nullptr, 10) : 250;
   int first = argc > 2 ? atoi(argv[2]) : 0;
   feedPeriodically(node, period_ms > 0 ? period_ms : 250, first, ctl);

@@ -26,7 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kHangAt = 12s;    // after the first round of answers
+constexpr auto kHangAt = 12s;     // after the first round of answers
 constexpr auto kGiveUpAt = 100s;  // the restart comes near 62 s
 
 // New lines of a growing text, remembered by how much was already shown.
@@ -102,7 +102,8 @@ class Demo {
     showServer("av_server.out", "cmd=70 ", "answers the liveness request (70)");
     for (auto &line : out_.fresh(board_.stdoutOf(sentinel_))) say("kv_sentinel", line);
     for (auto &line : log_.fresh(hourlyLog()))
-      if (line.find("[watch_d]") != std::string::npos) say("log", line.substr(line.find("[watch_d]")));
+      if (line.find("[watch_d]") != std::string::npos)
+        say("log", line.substr(line.find("[watch_d]")));
     for (auto &line : commands_.fresh(board_.read("/sim/commands.log"))) say("command", line);
     showSerial();
     showController();
@@ -164,7 +165,8 @@ class Demo {
              std::chrono::duration<double>(hungAt_ - start_).count(), at);
     } else {
       printf("  no restart was seen within %lld s: something is wrong.\n",
-             static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kGiveUpAt).count()));
+             static_cast<long long>(
+                 std::chrono::duration_cast<std::chrono::seconds>(kGiveUpAt).count()));
     }
     printf("  The board is kept for a look:\n");
     printf("    supervisor's log lines  %s\n", board_.path("/mnt/nand/log/").c_str());

@@ -81,9 +81,9 @@ class ControlWatch {
  public:
   explicit ControlWatch(const std::string &dir) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
     if (fd_ >= 0)
-      inotify_add_watch(fd_, dir.c_str(),
-                        IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO |
-                            IN_MOVED_FROM);
+      inotify_add_watch(
+          fd_, dir.c_str(),
+          IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM);
   }
   ~ControlWatch() {
     if (fd_ >= 0) close(fd_);

@@ -28,16 +28,52 @@ namespace {
 
 // Tools the board runs by command line; all stand-ins in a sandbox, so no test ever
 // runs the workstation's own mount, killall or hwclock.
-const char *const kStandInTools[] = {
-    "mount", "umount", "fsck_msdos", "mkdosfs", "flash_eraseall", "hwclock", "aplay",
-    "killall", "hostapd", "dnsmasq", "wpa_cli", "wpa_supplicant", "dhcpcd", "boa", "bftpd",
-    "ifconfig", "ps", "insmod", "rmmod", "reboot", "poweroff", "udhcpc", "route", "iwconfig",
-    "mkfs.vfat", "sd_repartition.sh", "hdparm", "fdisk", "repartitioning_mmc.sh"};
+const char *const kStandInTools[] = {"mount",
+                                     "umount",
+                                     "fsck_msdos",
+                                     "mkdosfs",
+                                     "flash_eraseall",
+                                     "hwclock",
+                                     "aplay",
+                                     "killall",
+                                     "hostapd",
+                                     "dnsmasq",
+                                     "wpa_cli",
+                                     "wpa_supplicant",
+                                     "dhcpcd",
+                                     "boa",
+                                     "bftpd",
+                                     "ifconfig",
+                                     "ps",
+                                     "insmod",
+                                     "rmmod",
+                                     "reboot",
+                                     "poweroff",
+                                     "udhcpc",
+                                     "route",
+                                     "iwconfig",
+                                     "mkfs.vfat",
+                                     "sd_repartition.sh",
+                                     "hdparm",
+                                     "fdisk",
+                                     "repartitioning_mmc.sh"};
 
-const char *const kBoardFolders[] = {
-    "/sys/devices/platform", "/dev", "/proc", "/mnt/nand/log", "/mnt/mmc", "/opt/vcam",
-    "/var/run", "/var/log", "/tmp", "/etc", "/bin", "/sim/tools", "/sim/out", "/sim/ctl",
-    "/sim/log", "/sim/run"};
+const char *const kBoardFolders[] = {"/sys/devices/platform",
+                                     "/dev",
+                                     "/proc",
+                                     "/mnt/nand/log",
+                                     "/mnt/mmc",
+                                     "/opt/vcam",
+                                     "/var/run",
+                                     "/var/log",
+                                     "/tmp",
+                                     "/etc",
+                                     "/bin",
+                                     "/sim/tools",
+                                     "/sim/out",
+                                     "/sim/ctl",
+                                     "/sim/log",
+                                     "/sim/run"};
 
 void must(bool ok, const std::string &what) {
   if (!ok) throw std::runtime_error("sandbox: " + what + ": " + strerror(errno));

@@ -47,7 +47,8 @@ bool saveSettingsStore(const SysInfo &rec) {
 LiveSettings::LiveSettings() : shmid_(pShareMemInit(FILE_MSG_KEY)) {
   if (shmid_ < 0) throw std::runtime_error("settings: no segment for the record");
   void *addr = shmat(shmid_, nullptr, 0);
-  if (addr == reinterpret_cast<void *>(-1)) throw std::runtime_error("settings: cannot map the record");
+  if (addr == reinterpret_cast<void *>(-1))
+    throw std::runtime_error("settings: cannot map the record");
   rec_ = static_cast<SysInfo *>(addr);
 }
 

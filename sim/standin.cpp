@@ -67,7 +67,9 @@ std::map<std::string, std::string> Control::settings(const std::string &key) con
   return out;
 }
 
-void Control::log(const std::string &line) const { appendLine("/sim/log/" + server_ + ".log", line); }
+void Control::log(const std::string &line) const {
+  appendLine("/sim/log/" + server_ + ".log", line);
+}
 
 void Control::ready() const {
   appendLine("/sim/run/" + server_ + ".ready", std::to_string(getpid()));

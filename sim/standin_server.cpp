@@ -49,7 +49,8 @@ void endOnSignals(const Control &control) {
 
 bool holdBeforeAnswer(const Control &control, const ReplyPlan &plan) {
   if (control.has("die") || plan.has("die")) {
-    int status = plan.has("die") ? static_cast<int>(plan.number("die", 1)) : control.number("die", 1);
+    int status =
+        plan.has("die") ? static_cast<int>(plan.number("die", 1)) : control.number("die", 1);
     control.log("die " + std::to_string(status));
     _exit(status);
   }

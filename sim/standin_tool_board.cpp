@@ -8,6 +8,8 @@
 // the library searches for. So each path argument below the board root is mapped back to
 // its board path (the root prefix is cut off) before it is written to or looked up in the
 // table; a board path given as it is works the same.
+#include "standin_tool_board.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -22,7 +24,6 @@
 #include <vector>
 
 #include "standin.h"
-#include "standin_tool_board.h"
 
 namespace kvsim {
 
@@ -151,14 +152,14 @@ int standinMount(int argc, char **argv) {
   }
   std::string device = boardPath(a.plain[0]), point = boardPath(a.plain[1]);
   if (!isDirectory(point)) {
-    fprintf(stderr, "mount: mounting %s on %s failed: No such file or directory\n",
-            device.c_str(), point.c_str());
+    fprintf(stderr, "mount: mounting %s on %s failed: No such file or directory\n", device.c_str(),
+            point.c_str());
     return 255;
   }
   for (const auto &e : table.entries()) {
     if (e.point == point) {
-      fprintf(stderr, "mount: mounting %s on %s failed: Device or resource busy\n",
-              device.c_str(), point.c_str());
+      fprintf(stderr, "mount: mounting %s on %s failed: Device or resource busy\n", device.c_str(),
+              point.c_str());
       return 255;
     }
   }
@@ -167,7 +168,8 @@ int standinMount(int argc, char **argv) {
   options += type == "vfat" ? ",relatime,fmask=0022,dmask=0022,codepage=cp437,"
                               "iocharset=iso8859-1,shortname=mixed,errors=remount-ro"
                             : ",relatime";
-  table.entries().push_back({device, point, device + " " + point + " " + type + " " + options + " 0 0"});
+  table.entries().push_back(
+      {device, point, device + " " + point + " " + type + " " + options + " 0 0"});
   return table.save() ? 0 : 255;
 }
 

@@ -43,7 +43,7 @@ int parseSignal(const char *arg) {
   static const struct {
     const char *name;
     int sig;
-  } kNames[] = {{"KILL", SIGKILL}, {"INT", SIGINT}, {"TERM", SIGTERM}, {"HUP", SIGHUP},
+  } kNames[] = {{"KILL", SIGKILL}, {"INT", SIGINT},   {"TERM", SIGTERM}, {"HUP", SIGHUP},
                 {"USR1", SIGUSR1}, {"USR2", SIGUSR2}, {"QUIT", SIGQUIT}};
   const char *name = arg + 1;
   if (strncmp(name, "SIG", 3) == 0) name += 3;

@@ -32,7 +32,6 @@ using testing::internal::GetCapturedStdout;
 time_t g_now = 0;
 time_t fixed_clock() { return g_now; }
 
-
 class Log : public ::testing::Test {
  protected:
   void SetUp() override {

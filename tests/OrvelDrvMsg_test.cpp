@@ -16,8 +16,8 @@
 
 #include "msg_util.h"
 #include "sandbox.h"
-#include "standin_test.h"
 #include "server_log.h"
+#include "standin_test.h"
 
 namespace {
 
@@ -249,13 +249,13 @@ TEST_F(AvClient, a_poll_takes_only_an_answer_already_there_and_drains_late_ones)
   reply(MSG_CMD_POLLING, "ret=7\ndelay_ms=1500");
   EXPECT_EQ(OrvelPollingMsg(), -1) << "the server has not answered yet";
   // Until the server has read the poll, the one message in the queue is the poll itself.
-  ASSERT_TRUE(kvsim::Sandbox::waitUntil(
-      [&] { return pollsServed() == 1 && waitingAnswers() == 1; }, 5000ms));
+  ASSERT_TRUE(kvsim::Sandbox::waitUntil([&] { return pollsServed() == 1 && waitingAnswers() == 1; },
+                                        5000ms));
 
   reply(MSG_CMD_POLLING, "ret=9\ndelay_ms=1500");
   EXPECT_EQ(OrvelPollingMsg(), 7) << "the late answer of the first poll";
-  ASSERT_TRUE(kvsim::Sandbox::waitUntil(
-      [&] { return pollsServed() == 2 && waitingAnswers() == 1; }, 5000ms));
+  ASSERT_TRUE(kvsim::Sandbox::waitUntil([&] { return pollsServed() == 2 && waitingAnswers() == 1; },
+                                        5000ms));
 
   reply(MSG_CMD_POLLING, "ret=11\ndelay_ms=1500");
   EXPECT_EQ(OrvelPollingMsg(), 9);

@@ -1,10 +1,11 @@
 // The board root: exact system paths and keys without a sysroot, rooted ones inside.
+#include "board_root.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 
-#include "board_root.h"
 #include "msg_util.h"
 #include "sandbox.h"
 
@@ -106,8 +107,8 @@ TEST(Sandbox, ends_processes_it_started_even_when_they_hang) {
     kvsim::Sandbox board;
     board.scriptTool("aplay", {0, "", -1});
     pid = board.start({"/bin/sh", "-c", "aplay prompt.wav"});
-    EXPECT_TRUE(kvsim::Sandbox::waitUntil([&] { return !board.commandsOf("aplay").empty(); },
-                                          5000ms));
+    EXPECT_TRUE(
+        kvsim::Sandbox::waitUntil([&] { return !board.commandsOf("aplay").empty(); }, 5000ms));
     EXPECT_TRUE(board.running(pid));
   }
   EXPECT_NE(kill(pid, 0), 0);
@@ -129,8 +130,8 @@ TEST(Sandbox, killall_signals_only_the_processes_of_its_own_sandbox) {
       fclose(f);
       return n > 0 && std::string(buf) == "/bin/sleep";
     };
-    ASSERT_TRUE(kvsim::Sandbox::waitUntil([&] { return execed(inside) && execed(outside); },
-                                          5000ms));
+    ASSERT_TRUE(
+        kvsim::Sandbox::waitUntil([&] { return execed(inside) && execed(outside); }, 5000ms));
     EXPECT_EQ(WEXITSTATUS(kv_system("killall -9 sleep 2>/dev/null")), 0);
     int status = inner.wait(inside, 5000ms);
     ASSERT_NE(status, -1) << "the sandbox's own process was not signalled";

@@ -58,7 +58,9 @@ class Settings : public testing::Test {
   }
   // A copy of the live record, to prove that a rejected call changed nothing.
   SysInfo snapshot() const { return *live; }
-  bool unchangedSince(const SysInfo &before) const { return memcmp(&before, live.get(), sizeof before) == 0; }
+  bool unchangedSince(const SysInfo &before) const {
+    return memcmp(&before, live.get(), sizeof before) == 0;
+  }
 
   kvsim::Sandbox board;
   pid_t manager = -1;
@@ -79,7 +81,8 @@ TEST_F(Settings, kv_config_fields_reach_the_store_at_the_offsets_peers_read) {
 #undef KV_FIELD
   ASSERT_EQ(fields.front().offset, 11808u);
   memset(live.get(), 0, sizeof(SysInfo));
-  for (size_t i = 0; i < fields.size(); ++i) memset(fields[i].at, static_cast<int>(i % 250 + 1), fields[i].size);
+  for (size_t i = 0; i < fields.size(); ++i)
+    memset(fields[i].at, static_cast<int>(i % 250 + 1), fields[i].size);
 
   ASSERT_EQ(fRequestWrite(), 0);
   std::string store = board.read(kvsim::kSettingsStore);
@@ -156,7 +159,8 @@ TEST(FileMsgDrvSetUp, a_segment_that_cannot_be_attached_is_a_set_up_failure) {
   EXPECT_EQ(board.read("/tmp/init.err"), "FileMsgDrv: Error\nShare memory attach error");
 }
 
-// ---- the exchange ---------------------------------------------------------------------------------
+// ---- the exchange
+// ---------------------------------------------------------------------------------
 
 TEST_F(Settings, the_request_after_three_failed_ones_reopens_the_queue) {
   board.setControl("file_manager", "length", "0");
@@ -249,17 +253,17 @@ TEST_F(Settings, two_threads_of_one_process_each_get_an_answer) {
   EXPECT_EQ(requests().size(), 200u);
 }
 
-// ---- one-way commands and the log ----------------------------------------------------------------
+// ---- one-way commands and the log
+// ----------------------------------------------------------------
 
 TEST_F(Settings, quit_and_the_file_write_commands_go_one_way) {
   SendStartFileWriteCmd();
   SendStopFileWriteCmd();
   SendFileQuitCmd();
   EXPECT_EQ(kvsim::Sandbox::exitCode(board.wait(manager)), 0);
-  EXPECT_EQ(requests(), (std::vector<std::string>{
-                            "cmd=9 src=0 shmid=0 shmidx=0 page=0 item=0",
-                            "cmd=10 src=0 shmid=0 shmidx=0 page=0 item=0",
-                            "cmd=0 src=0 shmid=0 shmidx=0 page=0 item=0"}));
+  EXPECT_EQ(requests(), (std::vector<std::string>{"cmd=9 src=0 shmid=0 shmidx=0 page=0 item=0",
+                                                  "cmd=10 src=0 shmid=0 shmidx=0 page=0 item=0",
+                                                  "cmd=0 src=0 shmid=0 shmidx=0 page=0 item=0"}));
 }
 
 TEST_F(Settings, a_log_entry_is_written_read_back_and_cleared) {
@@ -292,7 +296,8 @@ TEST_F(Settings, reset_restores_the_managers_defaults) {
   EXPECT_EQ(live->kv_config.gps_speed, -1);
 }
 
-// ---- persistence and sharing -----------------------------------------------------------------------
+// ---- persistence and sharing
+// -----------------------------------------------------------------------
 
 TEST_F(Settings, a_saved_value_survives_a_restart_of_the_manager) {
   char title[] = "front door";
@@ -326,7 +331,8 @@ TEST_F(Settings, a_value_set_in_one_process_is_seen_at_once_in_another) {
   EXPECT_EQ(kvsim::Sandbox::exitCode(status), 0);
 }
 
-// ---- the field setters --------------------------------------------------------------------------------
+// ---- the field setters
+// --------------------------------------------------------------------------------
 
 // Every setter of the table: the value lands in its field with the field's width, and the
 // request is a write (a write-immediate for the IP address).
@@ -341,15 +347,21 @@ TEST_F(Settings, every_field_setter_stores_its_field_and_requests_its_save) {
   static char text[] = "abc";
   auto pattern = [](size_t n) { return std::string(n, '\x5A'); };
   std::vector<Case> cases;
-#define CASE_WITH(name, type, field, cmd)                                              \
-  cases.push_back({#name, [] { type v; memset(&v, 0x5A, sizeof v); return name(v); }, \
+#define CASE_WITH(name, type, field, cmd)        \
+  cases.push_back({#name,                        \
+                   [] {                          \
+                     type v;                     \
+                     memset(&v, 0x5A, sizeof v); \
+                     return name(v);             \
+                   },                            \
                    offsetof(SysInfo, field), pattern(sizeof(type)), cmd});
 #define CASE_VALUE(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE)
 #define CASE_LOW_BYTE(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE)
 #define CASE_IF_CHANGED(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE)
 #define CASE_NOW(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE_I)
-#define CASE_TEXT(name, type, field) \
-  cases.push_back({#name, [] { return name(text, 3); }, offsetof(SysInfo, field), std::string("abc\0", 4), FILE_MSG_WRITE});
+#define CASE_TEXT(name, type, field)                                              \
+  cases.push_back({#name, [] { return name(text, 3); }, offsetof(SysInfo, field), \
+                   std::string("abc\0", 4), FILE_MSG_WRITE});
 #define CASE(kind, name, type, field) CASE_##kind(name, type, field)
   FILE_MSG_FIELD_SETTERS(CASE)
 #undef CASE
@@ -390,10 +402,8 @@ TEST_F(Settings, text_setters_take_only_what_fits_their_field) {
     int (*set)(void *, int);
     int fits, too_long;
   } cases[] = {
-      {"fSetSmtpPassword", fSetSmtpPassword, 19, 20},
-      {"fSetSmtpText", fSetSmtpText, 255, 256},
-      {"fSetSntpServer", fSetSntpServer, 40, 41},
-      {"fSetOSDText", fSetOSDText, 23, 24},
+      {"fSetSmtpPassword", fSetSmtpPassword, 19, 20}, {"fSetSmtpText", fSetSmtpText, 255, 256},
+      {"fSetSntpServer", fSetSntpServer, 40, 41},     {"fSetOSDText", fSetOSDText, 23, 24},
       {"fSetOverlayText2", fSetOverlayText2, 23, 24},
   };
   char text[300];
@@ -433,7 +443,8 @@ TEST_F(Settings, switches_saved_only_when_they_change) {
   EXPECT_EQ(lastCmd(), FILE_MSG_WRITE);
 }
 
-// ---- setters with their own rule ---------------------------------------------------------------------
+// ---- setters with their own rule
+// ---------------------------------------------------------------------
 
 TEST_F(Settings, video_sizes_by_stream_and_nothing_for_an_unknown_one) {
   Lancam_Config_Data &lan = live->lan_config;
@@ -486,7 +497,8 @@ TEST_F(Settings, setters_with_their_own_rule_store_and_save) {
   EXPECT_STREQ(live->lan_config.hostname, "kv-front");
   EXPECT_EQ(live->nrelays, 5u);
   EXPECT_EQ(fSetStreamConfig(1, 640, 480, name, 8553), 0);
-  for (auto &line : requests()) EXPECT_TRUE(cmdOf(line) == FILE_MSG_WRITE || cmdOf(line) == FILE_MSG_READ) << line;
+  for (auto &line : requests())
+    EXPECT_TRUE(cmdOf(line) == FILE_MSG_WRITE || cmdOf(line) == FILE_MSG_READ) << line;
   EXPECT_EQ(lastCmd(), FILE_MSG_WRITE);
 }
 
@@ -542,7 +554,8 @@ TEST_F(Settings, regions_follow_a_new_picture_size) {
   CodecROIParam next = live->codec_roiconfig[2];
   ASSERT_EQ(fResetCodecROIParam(1, 640, 480), 0);
   EXPECT_EQ(c.roi[2].startx, 0u);
-  EXPECT_EQ(memcmp(&next, &live->codec_roiconfig[2], sizeof next), 0) << "the next stream's regions";
+  EXPECT_EQ(memcmp(&next, &live->codec_roiconfig[2], sizeof next), 0)
+      << "the next stream's regions";
   // A size of 0 is remembered as 1; an unknown previous size leaves the regions.
   ASSERT_EQ(fResetCodecROIParam(1, 0, 0), 0);
   EXPECT_EQ(c.prevwidth, 1u);
@@ -590,7 +603,8 @@ TEST_F(Settings, indexes_past_their_arrays_change_nothing_and_send_nothing) {
       {"fDelAcount -1", [&] { return fDelAcount(-1, &account); }},
       {"fSetAcount null", [&] { return fSetAcount(0, nullptr); }},
       {"fSetSchedule 8", [&] { return fSetSchedule(SCHEDULE_NUM, &sched, 1, 2026); }},
-      {"fSetStreamConfig 3", [&] { return fSetStreamConfig(MAX_STREAM_NUM, 640, 480, name, 8557); }},
+      {"fSetStreamConfig 3",
+       [&] { return fSetStreamConfig(MAX_STREAM_NUM, 640, 480, name, 8557); }},
       {"fResetCodecROIParam 3", [] { return fResetCodecROIParam(MAX_STREAM_NUM, 640, 480); }},
       {"fResetFDROIParam -1", [] { return fResetFDROIParam(-1, 640, 480); }},
       {"fsetmediaprofile 4", [&] { return fsetmediaprofile(MAX_PROF, &profile); }},

@@ -76,8 +76,8 @@ inline std::optional<File> parse(const std::string &bytes) {
   std::string text(bytes.data() + 12, 512);
   size_t end = text.find('\0');
   std::string shown = text.substr(0, end);
-  f.text_zero_filled = end != std::string::npos &&
-                       text.find_first_not_of('\0', end) == std::string::npos;
+  f.text_zero_filled =
+      end != std::string::npos && text.find_first_not_of('\0', end) == std::string::npos;
   f.date_time = shown.substr(0, 14);
   if (shown.size() >= 16 && shown.compare(14, 2, "//") == 0) f.name = shown.substr(16);
 

@@ -21,7 +21,6 @@ using kvsim::Sandbox;
 
 constexpr char kFolder[] = "/mnt/mmc/Recordings";
 
-
 std::string folder() { return kv::rooted(kFolder); }
 
 // A file of `size` bytes in the recordings folder.
@@ -74,8 +73,8 @@ TEST(NameRule, a_name_is_date_time_kind_unit_and_extension) {
   };
   for (const auto &c : cases) {
     char path[KV_PATH_SIZE];
-    EXPECT_EQ(GenerateRecordFileName(path, sizeof path, MAIN_STATE_PARK, BB_RECORD_IMPACT_EVENT,
-                                     0, c.role, static_cast<int>(ref)),
+    EXPECT_EQ(GenerateRecordFileName(path, sizeof path, MAIN_STATE_PARK, BB_RECORD_IMPACT_EVENT, 0,
+                                     c.role, static_cast<int>(ref)),
               static_cast<int>(ref));
     EXPECT_EQ(std::string(path), folder() + "/" + c.name);
   }
@@ -276,8 +275,10 @@ TEST(DeleteOldFileOverSize, with_zero_removes_empty_heads_then_the_first_sized_r
   Sandbox board;
   put(board, "0000_empty_a", 0);
   put(board, "0001_empty_b", 0);
-  for (const char *ext : {".gps", ".gsf", ".mp4"}) put(board, std::string("20240101-120000_NOR_D_F") + ext, 10);
-  for (const char *ext : {".gps", ".gsf", ".mp4"}) put(board, std::string("20240101-120100_EVT_D_F") + ext, 10);
+  for (const char *ext : {".gps", ".gsf", ".mp4"})
+    put(board, std::string("20240101-120000_NOR_D_F") + ext, 10);
+  for (const char *ext : {".gps", ".gsf", ".mp4"})
+    put(board, std::string("20240101-120100_EVT_D_F") + ext, 10);
   std::string f = folder();
   EXPECT_EQ(DeleteOldFileOverSize(f.data(), 0), 1);
   EXPECT_FALSE(has(board, "0000_empty_a"));
@@ -290,8 +291,8 @@ TEST(DeleteOldFileOverSize, with_zero_removes_empty_heads_then_the_first_sized_r
 
 TEST(DeleteOldFileOverSize, deletes_oldest_first_until_the_amount_is_passed) {
   Sandbox board;
-  for (const char *stem : {"20240101-120000_NOR_D_F", "20240101-120100_NOR_D_F",
-                           "20240101-120200_NOR_D_F"}) {
+  for (const char *stem :
+       {"20240101-120000_NOR_D_F", "20240101-120100_NOR_D_F", "20240101-120200_NOR_D_F"}) {
     put(board, std::string(stem) + ".gps", 10);
     put(board, std::string(stem) + ".mp4", 100);
   }
@@ -363,8 +364,10 @@ TEST(DeleteAllOthers, keeps_recordings_and_removes_the_rest_within_limits) {
 
 TEST(DeleteAllOthers, with_a_count_of_zero_stops_after_the_fifth_entry) {
   Sandbox board;
-  for (const char *ext : {".gps", ".gsf", ".mp4"}) put(board, std::string("20240101-120000_NOR_D_F") + ext, 1);
-  for (const char *ext : {".gps", ".gsf"}) put(board, std::string("20240101-120100_NOR_D_F") + ext, 1);
+  for (const char *ext : {".gps", ".gsf", ".mp4"})
+    put(board, std::string("20240101-120000_NOR_D_F") + ext, 1);
+  for (const char *ext : {".gps", ".gsf"})
+    put(board, std::string("20240101-120100_NOR_D_F") + ext, 1);
   put(board, "x_other_a", 1);
   put(board, "x_other_b", 1);
   DeleteAllOthers(folder().c_str(), 0, 1LL << 40);
@@ -387,10 +390,12 @@ TEST(DeleteAllOthers, stops_when_enough_bytes_are_deleted) {
 
 TEST(Deletion, names_with_quotes_dollars_and_backquotes_never_run_a_command) {
   Sandbox board;
-  const std::vector<std::string> names = {
-      "a\";cd $KV_SYSROOT;touch injected1;\".txt", "$(cd $KV_SYSROOT;touch injected2)",
-      "`cd $KV_SYSROOT;touch injected3`", "it's here.txt", "back\\slash\\",
-      "new\nline"};
+  const std::vector<std::string> names = {"a\";cd $KV_SYSROOT;touch injected1;\".txt",
+                                          "$(cd $KV_SYSROOT;touch injected2)",
+                                          "`cd $KV_SYSROOT;touch injected3`",
+                                          "it's here.txt",
+                                          "back\\slash\\",
+                                          "new\nline"};
   for (const auto &name : names) put(board, name, 3);
   DeleteAllOthers(folder().c_str(), 100, 1LL << 40);
   for (const auto &name : names) EXPECT_FALSE(has(board, name)) << name;
@@ -412,11 +417,13 @@ TEST(Deletion, names_with_quotes_dollars_and_backquotes_never_run_a_command) {
 
 TEST(Deletion, a_stem_with_any_extension_goes_at_once) {
   Sandbox board;
-  for (const char *ext : {".mp4", ".gps", ".gsf", ".idx"}) put(board, std::string("20240101-120000_NOR_D_F") + ext, 1);
+  for (const char *ext : {".mp4", ".gps", ".gsf", ".idx"})
+    put(board, std::string("20240101-120000_NOR_D_F") + ext, 1);
   put(board, "20240101-120100_NOR_D_F.mp4", 1);
   std::string stem = folder() + "/20240101-120000_NOR_D_F";
   EXPECT_EQ(KVDeleteAllExtFile(stem.data()), 0);
-  for (const char *ext : {".mp4", ".gps", ".gsf", ".idx"}) EXPECT_FALSE(has(board, std::string("20240101-120000_NOR_D_F") + ext)) << ext;
+  for (const char *ext : {".mp4", ".gps", ".gsf", ".idx"})
+    EXPECT_FALSE(has(board, std::string("20240101-120000_NOR_D_F") + ext)) << ext;
   EXPECT_TRUE(has(board, "20240101-120100_NOR_D_F.mp4"));
   EXPECT_EQ(KVDeleteFile(nullptr), -1);
 }
@@ -475,9 +482,9 @@ TEST(PathHelpers, sizes_and_kinds) {
 // ---- saved-recording notices -------------------------------------------------------
 
 TEST(SaveNotices, codes_and_command_texts) {
-  const std::pair<int, const char *> table[] = {
-      {70, "#CMAND"}, {71, "#CMAID"}, {72, "#CMAIP"}, {73, "#CMAED"},
-      {74, "#CMAEP"}, {75, "#CMAMP"}, {76, "#CMANP"}};
+  const std::pair<int, const char *> table[] = {{70, "#CMAND"}, {71, "#CMAID"}, {72, "#CMAIP"},
+                                                {73, "#CMAED"}, {74, "#CMAEP"}, {75, "#CMAMP"},
+                                                {76, "#CMANP"}};
   for (const auto &[code, text] : table) {
     EXPECT_STREQ(ChangeSaveCommandToString(code), text) << code;
     std::string line = std::string(text) + "=1\r\n";

@@ -294,7 +294,7 @@ TEST(WifiRules, names_and_passwords) {
   EXPECT_EQ(IsWifiSsidValid(nullptr), 0);
 
   const std::pair<const char *, int> pwds[] = {
-      {"abcdefg", 0}, {"abcdefg1", 1}, {"0123456789abcdef", 1}, {"0123456789abcdefg", 0},
+      {"abcdefg", 0},   {"abcdefg1", 1},  {"0123456789abcdef", 1}, {"0123456789abcdefg", 0},
       {"abc-defgh", 0}, {"abc_defgh", 0}, {"abcd efgh", 0},
   };
   for (const auto &[text, ok] : pwds)
@@ -307,7 +307,7 @@ TEST(Strings, character_classes) {
     const char *text;
     int numeric, hex, ascii;
   } cases[] = {
-      {"0123", 1, 1, 1}, {"12aF", 0, 1, 1}, {"12g", 0, 0, 1},
+      {"0123", 1, 1, 1}, {"12aF", 0, 1, 1},     {"12g", 0, 0, 1},
       {"", 0, 0, 0},     {"\xc3\xa9", 0, 0, 0}, {" 1", 0, 0, 1},
   };
   for (const auto &c : cases) {
@@ -344,9 +344,9 @@ TEST(Strings, url_decoding_never_reads_past_the_text) {
   struct Case {
     const char *encoded, *plain;
   } cases[] = {
-      {"a%20b", "a b"},   {"%2f%2F", "//"}, {"a+b", "a+b"}, {"%", "%"},
-      {"ab%", "ab%"},     {"ab%4", "ab%4"}, {"%zz1", "%zz1"}, {"%4g", "%4g"},
-      {"%C3%A9", "\xc3\xa9"},
+      {"a%20b", "a b"}, {"%2f%2F", "//"}, {"a+b", "a+b"},
+      {"%", "%"},       {"ab%", "ab%"},   {"ab%4", "ab%4"},
+      {"%zz1", "%zz1"}, {"%4g", "%4g"},   {"%C3%A9", "\xc3\xa9"},
   };
   for (const auto &c : cases) {
     auto src = bytes(c.encoded);  // exactly as long as the text
@@ -390,8 +390,7 @@ TEST(WriteBufferToFile, overwrites_in_place_without_truncating) {
   char fresh[] = "/mnt/mmc/fresh";
   EXPECT_EQ(KVWriteBufferToFile(fresh, abc, 3), 0);
   EXPECT_EQ(board.read(fresh), "abc");
-  EXPECT_EQ(std::filesystem::status(board.path(fresh)).permissions() &
-                std::filesystem::perms::all,
+  EXPECT_EQ(std::filesystem::status(board.path(fresh)).permissions() & std::filesystem::perms::all,
             std::filesystem::perms(0644));
 
   EXPECT_EQ(KVWriteBufferToFile(nullptr, abc, 3), -1);
@@ -447,15 +446,14 @@ TEST(Processes, waiting_for_a_process_to_close_is_bounded) {
   ASSERT_TRUE(Sandbox::waitUntil([&] { return IsProcAlive(name) == 1; }, 5000ms));
   auto start = std::chrono::steady_clock::now();
   WaitUntilProcClose(name, 3);  // three checks, 30 ms apart: gives up while it still runs
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start)
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                  start)
                 .count();
   EXPECT_GE(ms, 60);
   EXPECT_TRUE(board.running(inside));
   board.kill(inside);
   WaitUntilProcClose(name, 1000);  // returns at once: nothing to wait for
   EXPECT_EQ(IsProcAlive(name), 0);
-
 }
 
 TEST(Processes, a_commands_output_is_read_and_discarded) {

@@ -353,11 +353,10 @@ TEST(FormatSdcard, repartitions_formats_and_mounts) {
   board.append("/proc/mounts", kCardLine);
   EXPECT_EQ(FormatSdcard(), CHECK_DISK_SUCCESS);
   std::string dev = board.root() + "/dev/mmcblk0p1";
-  EXPECT_EQ(board.commands(),
-            (std::vector<std::string>{"umount " + board.root() + "/mnt/mmc",
-                                      "repartitioning_mmc.sh",
-                                      "mkdosfs -s 64 -n TRAVELOGBOX " + dev,
-                                      "mount -t vfat " + dev + " " + board.root() + "/mnt/mmc"}));
+  EXPECT_EQ(board.commands(), (std::vector<std::string>{
+                                  "umount " + board.root() + "/mnt/mmc", "repartitioning_mmc.sh",
+                                  "mkdosfs -s 64 -n TRAVELOGBOX " + dev,
+                                  "mount -t vfat " + dev + " " + board.root() + "/mnt/mmc"}));
   EXPECT_EQ(IsSdMounted(), 1);
 }
 
@@ -369,8 +368,7 @@ TEST(FormatSdcard, results_of_failed_formats_and_mounts) {
     const char *printed;
   } cases[] = {
       {"second format works", 1, 0, 0, CHECK_DISK_SUCCESS, "SD format fail 1\n"},
-      {"both formats fail", 1, 1, 0, CHECK_DISK_MSDOS_FAIL,
-       "SD format fail 1\nSD format fail 2\n"},
+      {"both formats fail", 1, 1, 0, CHECK_DISK_MSDOS_FAIL, "SD format fail 1\nSD format fail 2\n"},
       {"both fail and no mount", 1, 1, 255, CHECK_DISK_MOUNT_FAIL,
        "SD format fail 1\nSD format fail 2\n"},
       {"formatted but no mount", 0, 0, 255, CHECK_DISK_MOUNT_FAIL, ""},

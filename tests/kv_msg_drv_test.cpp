@@ -259,14 +259,20 @@ const std::vector<Member> &familySample() {
       {"SendBufferMessage(999)", [] { return KVMSG_SendBufferMessage(999, kOne, 4); }, 999, true,
        bytes(kOne, 4)},
       {"SendNonBlockingBufferMessage(998, null)",
-       [] { return KVMSG_SendNonBlockingBufferMessage(998, nullptr, 4); }, 998, false, {}},
+       [] { return KVMSG_SendNonBlockingBufferMessage(998, nullptr, 4); },
+       998,
+       false,
+       {}},
       {"ImpactEventRecord", [] { return KVMSG_ImpactEventRecord(); }, 204, false, {}},
       {"ParkingAlwaysRecord", [] { return KVMSG_ParkingAlwaysRecord(); }, 207, true, {}},
       {"StartRecord", [] { return KVMSG_StartRecord(); }, 200, true, {}},
       {"StopRecord", [] { return KVMSG_StopRecord(); }, 202, false, {}},
       {"FormatSdcardTest", [] { return KVMSG_FormatSdcardTest(); }, 14, true, {}},
-      {"UpdateParkVoltageNonBlocking", [] { return KVMSG_UpdateParkVoltageNonBlocking(); }, 30,
-       false, {}},
+      {"UpdateParkVoltageNonBlocking",
+       [] { return KVMSG_UpdateParkVoltageNonBlocking(); },
+       30,
+       false,
+       {}},
       {"SyncDateTime", [] { return KVMSG_SyncDateTime(); }, 323, false, {}},
   };
   return sample;
@@ -295,7 +301,8 @@ TEST_F(Bus, family_members_send_their_id_shape_and_payload) {
 TEST_F(Bus, previous_gsensor_data_are_copied_only_when_the_reply_matches_and_fits) {
   join(8);
   std::vector<GSENSOR_ITEM> items(50);
-  for (int i = 0; i < 50; ++i) items[static_cast<size_t>(i)] = {1000 + i, i, i, -i, 2 * i, 0, 7, 3900};
+  for (int i = 0; i < 50; ++i)
+    items[static_cast<size_t>(i)] = {1000 + i, i, i, -i, 2 * i, 0, 7, 3900};
   const int slot = PROC_SLOT_OFFSET(8);
   ASSERT_EQ(kv::segment_copy_in(shmid, slot, items.data(), 2000), 0);
   struct Case {

@@ -112,16 +112,16 @@ class OrderlyExit : public ::testing::TestWithParam<int> {};
 TEST_P(OrderlyExit, on_sigint_and_sigterm_with_status_0) {
   SentinelBoard unit(kFront);
   unit.startSentinel();
-  ASSERT_TRUE(unit.waitFor([&] { return unit.watchdogRequests("kv_server", kKvWatchdog) > 0; },
-                           20s));
+  ASSERT_TRUE(
+      unit.waitFor([&] { return unit.watchdogRequests("kv_server", kKvWatchdog) > 0; }, 20s));
   unit.board.signal(unit.sentinel, GetParam());
   int status = unit.board.wait(unit.sentinel, 5s);
   ASSERT_NE(status, -1) << "still running after the signal";
   EXPECT_EQ(Sandbox::exitCode(status), 0);
   std::string out = unit.out();
   EXPECT_TRUE(contains(out, "kv_sentinel_main, main enter\n"));
-  EXPECT_TRUE(contains(out, "kv_sentinel caught SIGTERM: shutting down signum=" +
-                                std::to_string(GetParam())));
+  EXPECT_TRUE(contains(
+      out, "kv_sentinel caught SIGTERM: shutting down signum=" + std::to_string(GetParam())));
   EXPECT_TRUE(contains(out, "kv_sentinel_main, main exit\n"));
   EXPECT_TRUE(contains(unit.log(), "[watch_d]: start process\n"));
   EXPECT_TRUE(contains(unit.log(), "[watch_d]: stop process\n"));
@@ -135,8 +135,8 @@ TEST(SentinelStartUp, a_stop_while_a_server_hangs_still_ends_the_program) {
   unit.startSentinel();
   // The monitors start together; once the system server has its request, the event
   // bus's is stuck in the hung queue.
-  ASSERT_TRUE(unit.waitFor(
-      [&] { return unit.watchdogRequests("system_server", kSysWatchdog) > 0; }, 20s));
+  ASSERT_TRUE(
+      unit.waitFor([&] { return unit.watchdogRequests("system_server", kSysWatchdog) > 0; }, 20s));
   std::this_thread::sleep_for(500ms);
   unit.board.signal(unit.sentinel, SIGTERM);
   int status = unit.board.wait(unit.sentinel, 5s);
@@ -221,8 +221,8 @@ TEST(SentinelWatch, nothing_is_watched_until_the_recorder_runs) {
   // The system server's monitor polls bRunning: its request follows within a moment.
   auto set = std::chrono::steady_clock::now();
   unit.settings().kv_config.bRunning = 1;
-  ASSERT_TRUE(unit.waitFor(
-      [&] { return unit.watchdogRequests("system_server", kSysWatchdog) > 0; }, 2s));
+  ASSERT_TRUE(
+      unit.waitFor([&] { return unit.watchdogRequests("system_server", kSysWatchdog) > 0; }, 2s));
   EXPECT_LT(std::chrono::steady_clock::now() - set, 1s);
 }
 
@@ -312,7 +312,8 @@ TEST_P(HungServer, restarts_the_unit_once_after_40_s) {
 
   // The settings manager is asked to end; the card and then the flash are unmounted.
   bool quit = false;
-  for (auto &line : unit.board.serverLog("file_manager")) quit = quit || line.rfind("cmd=0 ", 0) == 0;
+  for (auto &line : unit.board.serverLog("file_manager"))
+    quit = quit || line.rfind("cmd=0 ", 0) == 0;
   EXPECT_TRUE(quit) << "no FILE_MSG_QUIT";
   auto umounts = unit.board.commandsOf("umount");
   ASSERT_GE(umounts.size(), 2u);
@@ -321,17 +322,17 @@ TEST_P(HungServer, restarts_the_unit_once_after_40_s) {
   EXPECT_TRUE(contains(log, "**** SafeUnmountSd ret=0\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachServerEachUnit, HungServer,
-    ::testing::Values(HangCase{"av_server.out", "av_server", kFront},
-                      HangCase{"kv_server", "kv_server", kFront},
-                      HangCase{"system_server", "sys_server", kFront},
-                      HangCase{"av_server.out", "av_server", kRear},
-                      HangCase{"kv_server", "kv_server", kRear},
-                      HangCase{"system_server", "sys_server", kRear}),
-    [](const auto &p) {
-      return std::string(p.param.name) + (p.param.unit == kFront ? "_front" : "_rear");
-    });
+INSTANTIATE_TEST_SUITE_P(EachServerEachUnit, HungServer,
+                         ::testing::Values(HangCase{"av_server.out", "av_server", kFront},
+                                           HangCase{"kv_server", "kv_server", kFront},
+                                           HangCase{"system_server", "sys_server", kFront},
+                                           HangCase{"av_server.out", "av_server", kRear},
+                                           HangCase{"kv_server", "kv_server", kRear},
+                                           HangCase{"system_server", "sys_server", kRear}),
+                         [](const auto &p) {
+                           return std::string(p.param.name) +
+                                  (p.param.unit == kFront ? "_front" : "_rear");
+                         });
 
 // ---- the shared error flag ------------------------------------------------------------
 
@@ -340,8 +341,8 @@ class ErrorFlag : public ::testing::TestWithParam<Unit> {};
 TEST_P(ErrorFlag, is_cleared_within_a_second_and_restarts_the_unit) {
   SentinelBoard unit(GetParam());
   unit.startSentinel();
-  ASSERT_TRUE(unit.waitFor([&] { return unit.watchdogRequests("kv_server", kKvWatchdog) > 0; },
-                           20s));
+  ASSERT_TRUE(
+      unit.waitFor([&] { return unit.watchdogRequests("kv_server", kKvWatchdog) > 0; }, 20s));
   auto raised = std::chrono::steady_clock::now();
   unit.settings().kv_config.error_flag = 1;
   ASSERT_TRUE(unit.waitFor([&] { return unit.sharedErrorFlag() == 0; }, 2s));
@@ -359,10 +360,9 @@ TEST_P(ErrorFlag, is_cleared_within_a_second_and_restarts_the_unit) {
     EXPECT_EQ(sent, "\x5C");
   }
 }
-INSTANTIATE_TEST_SUITE_P(Units, ErrorFlag, ::testing::Values(kSingle, kFront),
-                         [](const auto &p) {
-                           return std::string(p.param == kSingle ? "single" : "front");
-                         });
+INSTANTIATE_TEST_SUITE_P(Units, ErrorFlag, ::testing::Values(kSingle, kFront), [](const auto &p) {
+  return std::string(p.param == kSingle ? "single" : "front");
+});
 
 // ---- a stopping step that hangs ---------------------------------------------------------
 
@@ -371,8 +371,8 @@ TEST(SentinelRestart, a_hanging_prompt_does_not_keep_the_unit_from_restarting) {
   unit.board.scriptTool("aplay", {0, "", -1});
   unit.board.remove("/dev/ttyS1");
   unit.startSentinel();
-  ASSERT_TRUE(unit.waitFor([&] { return unit.watchdogRequests("kv_server", kKvWatchdog) > 0; },
-                           20s));
+  ASSERT_TRUE(
+      unit.waitFor([&] { return unit.watchdogRequests("kv_server", kKvWatchdog) > 0; }, 20s));
   auto raised = std::chrono::steady_clock::now();
   unit.settings().kv_config.error_flag = 1;
   ASSERT_TRUE(unit.waitFor([&] { return unit.powerRestarted(); }, 15s));

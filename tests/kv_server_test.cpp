@@ -31,8 +31,8 @@ class KvServer : public ::testing::Test {
   }
   // One item line of the feed: tick tick2 axis1 axis2 axis3 reserved sensor4 battery.
   static std::string feedLine(int i) {
-    return std::to_string(5000 + i * 250) + " 0 " + std::to_string(i) + " " +
-           std::to_string(-i) + " 512 3 " + std::to_string(i * 10) + " 3800\n";
+    return std::to_string(5000 + i * 250) + " 0 " + std::to_string(i) + " " + std::to_string(-i) +
+           " 512 3 " + std::to_string(i * 10) + " 3800\n";
   }
 
   Sandbox board;

@@ -102,7 +102,8 @@ class Recorder {
   }
   void setServerHistory(const std::vector<ServerItem> &items) {
     std::string text;
-    for (const auto &it : items) text += kvsim::serverItemLine(it.tick, it.sample, kServerBattery) + "\n";
+    for (const auto &it : items)
+      text += kvsim::serverItemLine(it.tick, it.sample, kServerBattery) + "\n";
     board.write(kvsim::kGSensorFeed, text);
   }
   void startServer() { board.startServer("kv_server"); }
@@ -111,8 +112,8 @@ class Recorder {
   void serverHangs() { board.setControl("kv_server", "hang", ""); }
 
   pid_t start(int64_t start_tick, int64_t max_run = 600000) {
-    return board.start({"kv_shocklog", stem, "0", std::to_string(start_tick), "0",
-                        std::to_string(max_run)});
+    return board.start(
+        {"kv_shocklog", stem, "0", std::to_string(start_tick), "0", std::to_string(max_run)});
   }
   // Stops the recorder as the recording's end does and reads what it left.
   gsf::File stop(pid_t pid, int sig = SIGINT) {
@@ -262,7 +263,8 @@ TEST(KvShocklogPrevious, each_record_is_corrected_by_the_truncated_mean_of_the_f
   std::vector<ServerItem> history;
   std::vector<Axes> raw;
   for (int i = 0; i < 50; ++i) {
-    kvsim::GSensorSample s{1000 + 37 * (i % 5), (i * 7919) % 200 - 100, -((i * 104729) % 150), i, 0};
+    kvsim::GSensorSample s{1000 + 37 * (i % 5), (i * 7919) % 200 - 100, -((i * 104729) % 150), i,
+                           0};
     // Items 10..13 hold 1, 2, 2, 2 on axis 1 and -1, -2, -2, -2 on axis 2: means 7/4 and
     // -7/4 truncate to 1 and -1 (not 2, not -2).
     if (i >= 10 && i <= 13) {
@@ -380,7 +382,8 @@ TEST(KvShocklogPrevious, pending_samples_not_newer_than_the_last_server_item_are
   // kv_server answers after 1.2 s with items up to 500 ms after the start tick: the
   // samples taken meanwhile up to that moment are in the file already, as server items.
   std::vector<ServerItem> history;
-  for (int i = 0; i < 5; ++i) history.push_back({start_tick + 500 - 40 * (4 - i), {9, 9, 9, 900 + i, 0}});
+  for (int i = 0; i < 5; ++i)
+    history.push_back({start_tick + 500 - 40 * (4 - i), {9, 9, 9, 900 + i, 0}});
   rec.setServerHistory(history);
   rec.serverAnswersAfter(1200);
   rec.startServer();
@@ -612,10 +615,14 @@ TEST(KvShocklogStart, bad_arguments_and_uncreatable_files_end_the_program_withou
     std::string absent;
   } cases[] = {
       {{"kv_shocklog", rec.stem, "0", "0", "0"}, 255, "wrong input argument", rec.path()},
-      {{"kv_shocklog", rec.board.path("/mnt/mmc/NoSuchFolder/x"), "0", "0", "0", "0"}, 1,
-       "open file error!!", rec.board.path("/mnt/mmc/NoSuchFolder/x.gsf")},
-      {{"kv_shocklog", fits + "b", "0", "0", "0", "0"}, 1,
-       "file path too long!! (255 bytes at most with \".gsf\")\n", fits + "b.gs"},
+      {{"kv_shocklog", rec.board.path("/mnt/mmc/NoSuchFolder/x"), "0", "0", "0", "0"},
+       1,
+       "open file error!!",
+       rec.board.path("/mnt/mmc/NoSuchFolder/x.gsf")},
+      {{"kv_shocklog", fits + "b", "0", "0", "0", "0"},
+       1,
+       "file path too long!! (255 bytes at most with \".gsf\")\n",
+       fits + "b.gs"},
   };
   for (const auto &c : cases) {
     pid_t pid = rec.board.start(c.argv);

@@ -96,15 +96,24 @@ TEST_F(SysInfoUtil, file_name_order_by_role_and_sync) {
     int order;
     const char *line;
   } cases[] = {
-      {"sole, front", DEVICE_2CH_FRONT, 0, SetSoleFileNameOrderAll, ORDER_TYPE_FRONT_SOLE, "sole2=0\n"},
-      {"sole, rear", DEVICE_2CH_REAR, 0, SetSoleFileNameOrderAll, ORDER_TYPE_REAR_SOLE, "sole2=3\n"},
-      {"sole, single", DEVICE_1CH_ONLY, 0, SetSoleFileNameOrderAll, ORDER_TYPE_REAR_SOLE, "sole2=3\n"},
-      {"in step, front", DEVICE_2CH_FRONT, 0, SetFnRSyncFileNameOrderAll, ORDER_TYPE_FRONT_FRONT, "sync2=1\n"},
-      {"in step, rear", DEVICE_2CH_REAR, 0, SetFnRSyncFileNameOrderAll, ORDER_TYPE_REAR_REAR, "sync2=2\n"},
-      {"rear with sync", DEVICE_2CH_REAR, 1, SetRearFileNameOrderWithSync, ORDER_TYPE_REAR_REAR, "sole1=2\n"},
-      {"rear without", DEVICE_2CH_REAR, 0, SetRearFileNameOrderWithSync, ORDER_TYPE_REAR_SOLE, "sole1=3\n"},
-      {"front with sync", DEVICE_2CH_FRONT, 1, SetFrontFileNameOrderWithSync, ORDER_TYPE_FRONT_FRONT, "sync1=1\n"},
-      {"front without", DEVICE_2CH_FRONT, 0, SetFrontFileNameOrderWithSync, ORDER_TYPE_FRONT_SOLE, "sync1=0\n"},
+      {"sole, front", DEVICE_2CH_FRONT, 0, SetSoleFileNameOrderAll, ORDER_TYPE_FRONT_SOLE,
+       "sole2=0\n"},
+      {"sole, rear", DEVICE_2CH_REAR, 0, SetSoleFileNameOrderAll, ORDER_TYPE_REAR_SOLE,
+       "sole2=3\n"},
+      {"sole, single", DEVICE_1CH_ONLY, 0, SetSoleFileNameOrderAll, ORDER_TYPE_REAR_SOLE,
+       "sole2=3\n"},
+      {"in step, front", DEVICE_2CH_FRONT, 0, SetFnRSyncFileNameOrderAll, ORDER_TYPE_FRONT_FRONT,
+       "sync2=1\n"},
+      {"in step, rear", DEVICE_2CH_REAR, 0, SetFnRSyncFileNameOrderAll, ORDER_TYPE_REAR_REAR,
+       "sync2=2\n"},
+      {"rear with sync", DEVICE_2CH_REAR, 1, SetRearFileNameOrderWithSync, ORDER_TYPE_REAR_REAR,
+       "sole1=2\n"},
+      {"rear without", DEVICE_2CH_REAR, 0, SetRearFileNameOrderWithSync, ORDER_TYPE_REAR_SOLE,
+       "sole1=3\n"},
+      {"front with sync", DEVICE_2CH_FRONT, 1, SetFrontFileNameOrderWithSync,
+       ORDER_TYPE_FRONT_FRONT, "sync1=1\n"},
+      {"front without", DEVICE_2CH_FRONT, 0, SetFrontFileNameOrderWithSync, ORDER_TYPE_FRONT_SOLE,
+       "sync1=0\n"},
   };
   for (const auto &c : cases) {
     rec.kv().front_rear_type = static_cast<uint8_t>(c.role);
@@ -131,7 +140,7 @@ TEST_F(SysInfoUtil, order_types_are_read_for_the_units_own_role) {
 
 TEST_F(SysInfoUtil, event_recording_states) {
   const std::pair<int, int> states[] = {
-      {BB_RECORD_NONE, 0}, {BB_RECORD_ALWAYS, 0}, {BB_RECORD_IMPACT_EVENT, 1},
+      {BB_RECORD_NONE, 0},         {BB_RECORD_ALWAYS, 0},         {BB_RECORD_IMPACT_EVENT, 1},
       {BB_RECORD_MANUAL_EVENT, 1}, {BB_RECORD_PARKING_MOTION, 0}, {BB_RECORD_PARKING_ALWAYS, 0}};
   for (const auto &[state, event] : states) {
     rec.kv().record_state = static_cast<uint8_t>(state);

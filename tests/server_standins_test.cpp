@@ -60,7 +60,8 @@ TEST(StandInServers, a_hung_system_server_answers_once_the_hang_is_lifted) {
   int qid = Msg_Init(SYS_MSG_KEY);
   SYS_MSG_BUF request{1, SYS_MSG_WATCHDOG, kProc, 0, 0, 0}, reply{};
   ASSERT_EQ(Msg_Send(qid, &request, sizeof request), 0);
-  ASSERT_TRUE(Sandbox::waitUntil([&] { return !board.serverLog("system_server").empty(); }, 5000ms));
+  ASSERT_TRUE(
+      Sandbox::waitUntil([&] { return !board.serverLog("system_server").empty(); }, 5000ms));
   std::this_thread::sleep_for(200ms);
   EXPECT_FALSE(answered(qid, reply)) << "a hung server must not answer";
 

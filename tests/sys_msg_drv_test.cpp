@@ -15,9 +15,9 @@
 
 #include "msg_util.h"
 #include "sandbox.h"
-#include "standin_test.h"
 #include "server_log.h"
 #include "share_mem.h"
+#include "standin_test.h"
 
 namespace {
 

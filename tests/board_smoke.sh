@@ -12,4 +12,20 @@ if [ "$status" -ne 255 ] || [ "$out" != "wrong input argument" ]; then
   echo "kv_shocklog under qemu-arm: status $status, output '$out'"
   exit 1
 fi
+# The service tools refuse a bad command line before they open anything.
+out=$("${qemu[@]}" "$build/bin/kv_powerctl" 2>&1) && status=0 || status=$?
+if [ "$status" -ne 255 ] || [ "$out" != "wrong input argument" ]; then
+  echo "kv_powerctl under qemu-arm: status $status, output '$out'"
+  exit 1
+fi
+# i2c_rw is a C program on the board: libc only, no C++ runtime.
+if arm-linux-gnueabi-readelf -d "$build/bin/i2c_rw" | grep NEEDED | grep -qv 'libc\.so'; then
+  echo "i2c_rw needs more than libc:"; arm-linux-gnueabi-readelf -d "$build/bin/i2c_rw" | grep NEEDED
+  exit 1
+fi
+out=$("${qemu[@]}" "$build/bin/i2c_rw" -r 0 10 2>&1) && status=0 || status=$?
+if [ "$status" -ne 0 ] || [[ "$out" != " I2C: Invalid device address "* ]]; then
+  echo "i2c_rw under qemu-arm: status $status, output '$out'"
+  exit 1
+fi
 echo "board build: ARM926 programs run under qemu-arm"

@@ -82,16 +82,21 @@ double timeStep(double range_s, double wanted) {
 
 std::string timeLabel(double s, double step) {
   std::string out;
-  if (step >= 60)
-    appendf(out, "%d:%02d", static_cast<int>(s) / 60, static_cast<int>(s) % 60);
-  else
+  if (step >= 60) {
+    long long t = llround(s), a = t < 0 ? -t : t;
+    appendf(out, "%s%lld:%02lld", t < 0 ? "-" : "", a / 60, a % 60);
+  } else {
     appendf(out, "%g s", s);
+  }
   return out;
 }
 
 void timeTicks(std::string &svg, const Axis &t, double top, double height) {
   double step = timeStep((t.v1 - t.v0) / 1000.0, 8);
-  for (double s = ceil(t.v0 / 1000.0 / step) * step; s * 1000 <= t.v1; s += step) {
+  // Counted, not stepped by value: far from zero a step may be below the precision of s.
+  double first = ceil(t.v0 / 1000.0 / step) * step;
+  for (int i = 0; i < 100 && (first + i * step) * 1000 <= t.v1; ++i) {
+    double s = first + i * step;
     double x = t.at(s * 1000);
     appendf(svg, "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"#ddd\"/>\n", x,
             top, x, top + height);
@@ -100,7 +105,9 @@ void timeTicks(std::string &svg, const Axis &t, double top, double height) {
 }
 
 void valueTicks(std::string &svg, const Axis &v, double step, const char *unit) {
-  for (double y = ceil(v.v0 / step) * step; y <= v.v1 + 1e-9; y += step) {
+  double first = ceil(v.v0 / step) * step;
+  for (int i = 0; i < 100 && first + i * step <= v.v1 + 1e-9; ++i) {
+    double y = first + i * step;
     double py = v.at(y);
     appendf(svg, "<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.0f\" y2=\"%.1f\" stroke=\"#ddd\"/>\n", kLeft,
             py, kLeft + kPlotWidth, py);
@@ -285,7 +292,7 @@ void gPanel(std::string &svg, const GSensorData *d, const Axis &time, int64_t tr
   double px = time.at(static_cast<double>(s.time_ms)), py = v.at(pk.value);
   appendf(svg, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"5\" fill=\"none\" stroke=\"#000\"/>\n", px, py);
   std::string label;
-  appendf(label, "strongest: %s %d at %s s", kNames[pk.axis], pk.value,
+  appendf(label, "strongest: %s %d at %s", kNames[pk.axis], pk.value,
           timeLabel(static_cast<double>(s.time_ms) / 1000, 1).c_str());
   text(svg, std::min(px + 8, kLeft + kPlotWidth - 200), py < kGTop + 20 ? py + 16 : py - 8,
        "font-size=\"11\"", label);

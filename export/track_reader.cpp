@@ -4,6 +4,7 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 
 #include "text_out.hpp"
 
@@ -44,10 +45,12 @@ size_t splitFields(std::string_view sentence, Fields &fields) {
   return n;
 }
 
+// A decimal number as receivers print them; "inf" and "nan", which from_chars would take,
+// are not.
 bool toDouble(std::string_view s, double &v) {
   if (s.empty()) return false;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+  auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::fixed);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size() && std::isfinite(v);
 }
 
 bool toInt(std::string_view s, int &v) {

@@ -4,11 +4,11 @@
 // recorder at all. Track files come from a small generator of the recorder's format;
 // G-sensor files from the real kv_shocklog in a simulated board.
 #include <gtest/gtest.h>
+#include <math.h>
 #include <signal.h>
 #include <stdio.h>
-#include <string.h>
-#include <math.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -188,7 +188,8 @@ TEST(TrackReading, each_fix_joins_the_gga_of_its_second_and_a_loss_of_fix_ends_t
   auto epochs = trackgen::drive(40);  // the tunnel: epoch 25 has no fix
   for (bool gga_first : {false, true}) {
     SCOPED_TRACE(gga_first ? "GGA first" : "RMC first");
-    std::string file = trackgen::header("20240507143519", "x.gps") + trackgen::lines(epochs, gga_first);
+    std::string file =
+        trackgen::header("20240507143519", "x.gps") + trackgen::lines(epochs, gga_first);
     kvx::Track t;
     std::string error;
     ASSERT_TRUE(kvx::readTrack(file, t, error)) << error;
@@ -215,8 +216,9 @@ TEST(TrackReading, damaged_lines_are_skipped_and_the_first_is_named_by_its_line_
   std::string lines = trackgen::lines(epochs);
   std::string bad_sum = trackgen::rmc(epochs[2]);
   bad_sum.back() = bad_sum.back() == '0' ? '1' : '0';
-  std::string file = trackgen::header("20240507143519", "x.gps") + lines.substr(0, lines.find('\n') + 1) +
-                     "700:" + bad_sum + "\n" + "garbage without offset\n" + lines.substr(lines.find('\n') + 1);
+  std::string file = trackgen::header("20240507143519", "x.gps") +
+                     lines.substr(0, lines.find('\n') + 1) + "700:" + bad_sum + "\n" +
+                     "garbage without offset\n" + lines.substr(lines.find('\n') + 1);
   kvx::Track t;
   std::string error;
   ASSERT_TRUE(kvx::readTrack(file, t, error));
@@ -239,7 +241,9 @@ TEST(TrackReading, an_appended_start_on_the_same_name_continues_later_on_the_tim
 }
 
 TEST(TrackReading, what_is_not_a_track_file_is_refused) {
-  for (const char *bytes : {"hello\n", "2024050714351\nx.gps\n", "20240507143519x\n", "\x7f" "ELF\x02\x01"}) {
+  for (const char *bytes : {"hello\n", "2024050714351\nx.gps\n", "20240507143519x\n",
+                            "\x7f"
+                            "ELF\x02\x01"}) {
     kvx::Track t;
     std::string error;
     EXPECT_FALSE(kvx::readTrack(bytes, t, error)) << bytes;
@@ -274,9 +278,15 @@ TEST(GSensorReading, the_pre_event_part_ends_where_the_recorders_own_samples_beg
     size_t pre_event;
   } cases[] = {
       {"history overlapping the first own sample",
-       {{0, 1, 1, 1, 0}, {250, 2, 2, 2, 0}, {500, 3, 3, 3, 0}, {480, 4, 4, 4, 0}, {730, 5, 5, 5, 0}}, 3},
+       {{0, 1, 1, 1, 0},
+        {250, 2, 2, 2, 0},
+        {500, 3, 3, 3, 0},
+        {480, 4, 4, 4, 0},
+        {730, 5, 5, 5, 0}},
+       3},
       {"history carrying a reserved mark",
-       {{0, 1, 1, 1, 9}, {250, 2, 2, 2, 9}, {510, 3, 3, 3, 0}, {760, 4, 4, 4, 0}}, 2},
+       {{0, 1, 1, 1, 9}, {250, 2, 2, 2, 9}, {510, 3, 3, 3, 0}, {760, 4, 4, 4, 0}},
+       2},
       {"own samples only", {{40, 1, 1, 1, 0}, {290, 2, 2, 2, 0}, {540, 3, 3, 3, 0}}, 0},
   };
   for (const auto &c : cases) {
@@ -304,7 +314,8 @@ TEST(GSensorReading, a_count_that_contradicts_the_records_is_damage_and_a_foreig
 
 // ---- the exported track -------------------------------------------------------------
 
-TEST(ExportTrack, gpx_holds_every_fix_to_1e7_degrees_and_the_millisecond_and_gpsbabel_reads_it_back) {
+TEST(ExportTrack,
+     gpx_holds_every_fix_to_1e7_degrees_and_the_millisecond_and_gpsbabel_reads_it_back) {
   Exporter ex;
   auto epochs = trackgen::drive(600);
   ex.put(std::string(kStem) + ".gps", trackgen::trackFile(epochs, std::string(kStem) + ".gps"));
@@ -325,7 +336,8 @@ TEST(ExportTrack, gpx_holds_every_fix_to_1e7_degrees_and_the_millisecond_and_gps
   EXPECT_EQ(count(gpx, "<trkseg>"), 2) << "the tunnel splits the track";
   EXPECT_EQ(count(gpx, "<gpxtpx:speed>"), static_cast<int>(want.size()));
 
-  if (!haveTool("xmllint") || !haveTool("gpsbabel")) GTEST_SKIP() << "xmllint or gpsbabel not installed";
+  if (!haveTool("xmllint") || !haveTool("gpsbabel"))
+    GTEST_SKIP() << "xmllint or gpsbabel not installed";
   int status = -1;
   EXPECT_EQ(shell("xmllint --noout " + gpx_path, &status), "");
   EXPECT_EQ(status, 0);
@@ -358,7 +370,8 @@ TEST(ExportTrack, csv_and_geojson_hold_a_row_and_a_position_per_fix) {
   std::string json = ex.output(std::string(kStem) + ".geojson");
   EXPECT_EQ(count(json, "\"MultiLineString\""), 1);
   std::regex position("\\[(-?[0-9.]+),(-?[0-9.]+),(-?[0-9.]+)\\]");
-  auto n = std::distance(std::sregex_iterator(json.begin(), json.end(), position), std::sregex_iterator());
+  auto n = std::distance(std::sregex_iterator(json.begin(), json.end(), position),
+                         std::sregex_iterator());
   EXPECT_EQ(static_cast<size_t>(n), want.size());
 }
 
@@ -457,7 +470,8 @@ TEST(ExportKilled, a_track_cut_at_a_block_boundary_keeps_every_whole_line_and_sa
   // Every whole RMC line with fix is a point.
   std::string kept = cut.substr(0, cut.rfind('\n') + 1);
   int rmc_fixes = count(kept, ",A,");
-  EXPECT_EQ(gpxPoints(ex.output(std::string(kStem) + ".gpx")).size(), static_cast<size_t>(rmc_fixes));
+  EXPECT_EQ(gpxPoints(ex.output(std::string(kStem) + ".gpx")).size(),
+            static_cast<size_t>(rmc_fixes));
 }
 
 // kv_shocklog in a simulated board: kv_server holds 20 samples of the last 5 s, the
@@ -575,10 +589,12 @@ TEST(ExportCommandLine, help_says_where_outputs_go_and_a_wrong_line_writes_nothi
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("-o, --output FOLDER"), std::string::npos) << help.out;
   EXPECT_NE(help.out.find("./exported"), std::string::npos) << help.out;
-  std::string track = ex.put(std::string(kStem) + ".gps", trackgen::trackFile(trackgen::drive(5), "x.gps"));
-  for (const std::vector<std::string> &args :
-       {std::vector<std::string>{"-o", ex.out}, {"--only", "kml", "-o", ex.out, track},
-        {"--frobnicate", "-o", ex.out, track}, {track, "-o"}}) {
+  std::string track =
+      ex.put(std::string(kStem) + ".gps", trackgen::trackFile(trackgen::drive(5), "x.gps"));
+  for (const std::vector<std::string> &args : {std::vector<std::string>{"-o", ex.out},
+                                               {"--only", "kml", "-o", ex.out, track},
+                                               {"--frobnicate", "-o", ex.out, track},
+                                               {track, "-o"}}) {
     Ran r = ex.run(args);
     EXPECT_EQ(r.status, 2) << args.back();
     EXPECT_NE(r.err, "") << args.back();
@@ -588,7 +604,8 @@ TEST(ExportCommandLine, help_says_where_outputs_go_and_a_wrong_line_writes_nothi
   EXPECT_EQ(only.status, 0) << only.err;
   auto names = ex.outputs();
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{std::string(kStem) + ".gpx", std::string(kStem) + ".svg"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{std::string(kStem) + ".gpx", std::string(kStem) + ".svg"}));
 }
 
 TEST(ExportInterrupted, a_stopped_run_leaves_whole_files_and_no_temporary_one) {
@@ -609,7 +626,8 @@ TEST(ExportInterrupted, a_stopped_run_leaves_whole_files_and_no_temporary_one) {
 
 TEST(ExportOutput, an_output_folder_that_cannot_be_made_is_a_clear_error) {
   Exporter ex;
-  std::string track = ex.put(std::string(kStem) + ".gps", trackgen::trackFile(trackgen::drive(5), "x.gps"));
+  std::string track =
+      ex.put(std::string(kStem) + ".gps", trackgen::trackFile(trackgen::drive(5), "x.gps"));
   std::ofstream(ex.out) << "a file where the folder should be";
   Ran r = ex.run({"-o", ex.out, track});
   EXPECT_EQ(r.status, 1);

@@ -63,9 +63,10 @@ bool readGSensor(std::string_view bytes, GSensorData &d, std::string &error) {
   if (bytes.size() < kHeaderSize) {
     // The first 512-byte block reached the card, the rest of the header did not.
     readHeaderText(bytes, d);
-    d.report.cut = true;
-    d.report.cut_bytes = bytes.size();
-    d.report.notices.push_back("header cut short: no records");
+    std::string notice;
+    appendf(notice, "header cut short (%zu of %zu bytes; the recorder was stopped): no records",
+            bytes.size(), kHeaderSize);
+    d.report.notices.push_back(notice);
     return true;
   }
   readHeaderText(bytes, d);

@@ -1,7 +1,5 @@
 #include "track_reader.hpp"
 
-#include <string.h>
-
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -105,20 +103,14 @@ bool toDate(std::string_view text, int64_t &day_ms) {
   return true;
 }
 
-// A "$GPGGA" waiting for the RMC of the same second, or already joined to one.
+// A "$GPGGA" waiting for the RMC of the same epoch, or already joined to one.
 struct GgaData {
-  char time[16] = {};
+  int64_t time_of_day = -1;  // ms; receivers print the fraction with 2 or 3 digits
   int quality = -1, sats = -1;
   double hdop = -1;
   bool has_ele = false, has_geoid = false;
   double ele = 0, geoid = 0;
 };
-
-void setTime(char (&to)[16], std::string_view time) {
-  size_t n = time.size() < sizeof to - 1 ? time.size() : sizeof to - 1;
-  memcpy(to, time.data(), n);
-  to[n] = '\0';
-}
 
 void join(TrackPoint &p, const GgaData &g) {
   p.has_gga = true;
@@ -198,18 +190,20 @@ class TrackParser {
       return false;
     }
     int64_t tod = 0, day = 0;
-    p.has_utc = toTimeOfDay(f[1], tod) && toDate(f[9], day);
+    bool has_time_of_day = toTimeOfDay(f[1], tod);
+    p.has_utc = has_time_of_day && toDate(f[9], day);
     p.utc_ms = day + tod;
     double knots = 0;
     if (toDouble(f[7], knots) && knots >= 0) p.speed_mps = knots * kKnotMps;
     p.has_course = toDouble(f[8], p.course_deg);
     closeGap(offset_ms_);
-    if (gga_pending_ && f[1] == pending_.time) join(p, pending_);
+    int64_t time_of_day = has_time_of_day ? tod : -1;
+    if (gga_pending_ && time_of_day >= 0 && pending_.time_of_day == time_of_day) join(p, pending_);
     gga_pending_ = false;
     if (!open_) t_.segments.emplace_back();
     open_ = true;
     t_.segments.back().push_back(p);
-    setTime(last_rmc_time_, f[1]);
+    last_rmc_time_of_day_ = time_of_day;
     return true;
   }
 
@@ -218,7 +212,7 @@ class TrackParser {
     Fields f;
     splitFields(sentence, f);
     GgaData g;
-    setTime(g.time, f[1]);
+    if (!toTimeOfDay(f[1], g.time_of_day)) g.time_of_day = -1;
     toInt(f[6], g.quality);
     toInt(f[7], g.sats);
     if (!toDouble(f[8], g.hdop)) g.hdop = -1;
@@ -226,7 +220,7 @@ class TrackParser {
     g.has_geoid = toDouble(f[11], g.geoid);
     // The receiver sends GGA before or after the RMC of the same second.
     TrackPoint *last = open_ ? &t_.segments.back().back() : nullptr;
-    if (last && !last->has_gga && f[1] == last_rmc_time_) {
+    if (last && !last->has_gga && g.time_of_day >= 0 && g.time_of_day == last_rmc_time_of_day_) {
       join(*last, g);
       return;
     }
@@ -249,7 +243,7 @@ class TrackParser {
   int64_t offset_ms_ = 0;
   bool gga_pending_ = false;
   GgaData pending_;
-  char last_rmc_time_[16] = {};
+  int64_t last_rmc_time_of_day_ = -1;
 };
 
 bool isHeaderLine(std::string_view line) { return line.size() == 14 && allDigits(line); }

@@ -25,11 +25,12 @@ demo:
 	cmake --build --preset dev -j $(JOBS) --target kv_demo
 	./build/dev/sim/kv_demo
 
-# The benchmark and the stand-ins it runs against; the suite is not needed for it.
+# The benchmarks and what they run against; the suite is not needed for them.
 bench:
 	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS) --target kv_bench
+	cmake --build --preset release -j $(JOBS) --target kv_bench kv_export_bench
 	./build/release/bin/kv_bench
+	./build/release/bin/kv_export_bench
 
 board:
 	cmake --preset board

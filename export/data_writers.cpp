@@ -1,0 +1,188 @@
+#include "data_writers.hpp"
+
+#include <algorithm>
+
+#include "text_out.hpp"
+
+namespace kvx {
+namespace {
+
+constexpr double kMpsToKmh = 3.6;
+
+// Element `tag` holding `value` with `decimals` digits.
+void element(std::string &out, const char *tag, double value, int decimals) {
+  out.append("<").append(tag).append(">");
+  appendFixed(out, value, decimals);
+  out.append("</").append(tag).append(">");
+}
+
+void gpxPoint(std::string &out, const TrackPoint &p) {
+  out += "<trkpt lat=\"";
+  appendFixed(out, p.lat, 8);
+  out += "\" lon=\"";
+  appendFixed(out, p.lon, 8);
+  out += "\">";
+  if (p.has_ele) element(out, "ele", p.ele_m, 3);
+  if (p.has_utc) out.append("<time>").append(utcText(p.utc_ms)).append("</time>");
+  if (p.has_geoid) element(out, "geoidheight", p.geoid_m, 3);
+  std::string_view fix = p.has_gga ? gpxFix(p.quality, p.sats) : std::string_view();
+  if (!fix.empty()) out.append("<fix>").append(fix).append("</fix>");
+  if (p.sats >= 0) out.append("<sat>").append(std::to_string(p.sats)).append("</sat>");
+  if (p.hdop >= 0) element(out, "hdop", p.hdop, 2);
+  out += "<extensions><gpxtpx:TrackPointExtension>";
+  element(out, "gpxtpx:speed", p.speed_mps, 3);
+  if (p.has_course) element(out, "gpxtpx:course", p.course_deg, 2);
+  out += "</gpxtpx:TrackPointExtension></extensions></trkpt>\n";
+}
+
+void gpxBounds(std::string &out, const Track &t) {
+  if (t.points() == 0) return;
+  double lat0 = 90, lat1 = -90, lon0 = 180, lon1 = -180;
+  for (const auto &seg : t.segments)
+    for (const auto &p : seg) {
+      lat0 = std::min(lat0, p.lat), lat1 = std::max(lat1, p.lat);
+      lon0 = std::min(lon0, p.lon), lon1 = std::max(lon1, p.lon);
+    }
+  appendf(out, "<bounds minlat=\"%.8f\" minlon=\"%.8f\" maxlat=\"%.8f\" maxlon=\"%.8f\"/>", lat0,
+          lon0, lat1, lon1);
+}
+
+}  // namespace
+
+std::string secondsText(int64_t ms) {
+  std::string out;
+  uint64_t a = ms < 0 ? 0 - static_cast<uint64_t>(ms) : static_cast<uint64_t>(ms);
+  appendf(out, "%s%llu.%03llu", ms < 0 ? "-" : "", static_cast<unsigned long long>(a / 1000),
+          static_cast<unsigned long long>(a % 1000));
+  return out;
+}
+
+std::string_view gpxFix(int quality, int sats) {
+  switch (quality) {
+    case 0:
+      return "none";
+    case 2:
+      return "dgps";
+    case 3:
+      return "pps";
+    case 1:
+    case 4:
+    case 5:
+      // GGA does not say 2D or 3D; a position from four satellites or more has height.
+      if (sats >= 4) return "3d";
+      if (sats == 3) return "2d";
+      return {};
+    default:
+      return {};  // estimated, manual, simulated: no fix of GPX's kinds
+  }
+}
+
+std::string trackGpx(const Track &t, std::string_view name) {
+  std::string out;
+  out.reserve(512 + t.points() * 340);
+  out +=
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<gpx version=\"1.1\" creator=\"kv_export\" xmlns=\"http://www.topografix.com/GPX/1/1\""
+      " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+      " xmlns:gpxtpx=\"http://www.garmin.com/xmlschemas/TrackPointExtension/v2\""
+      " xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1"
+      " http://www.topografix.com/GPX/1/1/gpx.xsd"
+      " http://www.garmin.com/xmlschemas/TrackPointExtension/v2"
+      " https://www8.garmin.com/xmlschemas/TrackPointExtensionv2.xsd\">\n";
+  std::string title = xmlText(name);
+  out += "<metadata><name>" + title + "</name>";
+  if (!t.start_local.empty())
+    out +=
+        "<desc>recording started " + xmlText(headerTimeText(t.start_local)) + " local time</desc>";
+  gpxBounds(out, t);
+  out += "</metadata>\n<trk><name>" + title + "</name>\n";
+  for (const auto &seg : t.segments) {
+    out += "<trkseg>\n";
+    for (const auto &p : seg) gpxPoint(out, p);
+    out += "</trkseg>\n";
+  }
+  out += "</trk>\n</gpx>\n";
+  return out;
+}
+
+std::string trackCsv(const Track &t) {
+  std::string out =
+      "time_s,utc,segment,latitude,longitude,speed_kmh,course_deg,elevation_m,fix_quality,"
+      "satellites,hdop\n";
+  out.reserve(out.size() + t.points() * 110);
+  for (size_t s = 0; s < t.segments.size(); ++s)
+    for (const auto &p : t.segments[s]) {
+      out += secondsText(p.offset_ms);
+      out += ',';
+      if (p.has_utc) out += utcText(p.utc_ms);
+      appendf(out, ",%zu,", s + 1);
+      appendFixed(out, p.lat, 8);
+      out += ',';
+      appendFixed(out, p.lon, 8);
+      out += ',';
+      appendFixed(out, p.speed_mps * kMpsToKmh, 2);
+      out += ',';
+      if (p.has_course) appendFixed(out, p.course_deg, 2);
+      out += ',';
+      if (p.has_ele) appendFixed(out, p.ele_m, 3);
+      out += ',';
+      if (p.quality >= 0) appendf(out, "%d", p.quality);
+      out += ',';
+      if (p.sats >= 0) appendf(out, "%d", p.sats);
+      out += ',';
+      if (p.hdop >= 0) appendFixed(out, p.hdop, 2);
+      out += '\n';
+    }
+  return out;
+}
+
+std::string trackGeoJson(const Track &t, std::string_view name) {
+  bool all_ele = t.points() > 0;
+  for (const auto &seg : t.segments)
+    for (const auto &p : seg) all_ele = all_ele && p.has_ele;
+  std::string coords, times;
+  for (const auto &seg : t.segments) {
+    coords += coords.empty() ? "[" : ",[";
+    times += times.empty() ? "[" : ",[";
+    for (size_t i = 0; i < seg.size(); ++i) {
+      const TrackPoint &p = seg[i];
+      const char *sep = i ? "," : "";
+      coords.append(sep).append("[");
+      appendFixed(coords, p.lon, 8);
+      coords += ',';
+      appendFixed(coords, p.lat, 8);
+      if (all_ele) {
+        coords += ',';
+        appendFixed(coords, p.ele_m, 3);
+      }
+      coords += ']';
+      times += sep;
+      if (p.has_utc)
+        times.append(1, '"').append(utcText(p.utc_ms)).append(1, '"');
+      else
+        times += "null";
+    }
+    coords += ']';
+    times += ']';
+  }
+  std::string out = "{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\",";
+  out += "\"properties\":{\"name\":\"" + jsonText(name) + "\"";
+  if (!t.start_local.empty())
+    out += ",\"start_local\":\"" + jsonText(headerTimeText(t.start_local)) + "\"";
+  out += ",\"coordTimes\":[" + times + "]},";
+  out += "\"geometry\":{\"type\":\"MultiLineString\",\"coordinates\":[" + coords + "]}}]}\n";
+  return out;
+}
+
+std::string gsensorCsv(const GSensorData &d) {
+  std::string out = "time_s,x,y,z,pre_event\n";
+  out.reserve(out.size() + d.samples.size() * 32);
+  for (size_t i = 0; i < d.samples.size(); ++i) {
+    const GSample &s = d.samples[i];
+    out += secondsText(s.time_ms);
+    appendf(out, ",%d,%d,%d,%d\n", s.x, s.y, s.z, i < d.pre_event ? 1 : 0);
+  }
+  return out;
+}
+
+}  // namespace kvx

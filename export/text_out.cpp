@@ -1,0 +1,163 @@
+#include "text_out.hpp"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include <charconv>
+
+namespace kvx {
+namespace {
+
+bool allDigits(std::string_view s) {
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return !s.empty();
+}
+
+int num(std::string_view s, size_t at, size_t n) {
+  int v = 0;
+  for (size_t i = at; i < at + n; ++i) v = v * 10 + (s[i] - '0');
+  return v;
+}
+
+// Days since 1970-01-01 of a civil date (H. Hinnant's algorithm).
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void civilFromDays(int64_t z, int &y, int &m, int &d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
+}
+
+}  // namespace
+
+void appendf(std::string &out, const char *format, ...) {
+  char small[256];
+  va_list args;
+  va_start(args, format);
+  int n = vsnprintf(small, sizeof small, format, args);
+  va_end(args);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) < sizeof small) {
+    out.append(small, static_cast<size_t>(n));
+    return;
+  }
+  size_t at = out.size();
+  out.resize(at + static_cast<size_t>(n) + 1);
+  va_start(args, format);
+  vsnprintf(out.data() + at, static_cast<size_t>(n) + 1, format, args);
+  va_end(args);
+  out.resize(at + static_cast<size_t>(n));
+}
+
+void appendFixed(std::string &out, double value, int decimals) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  if (r.ec == std::errc())
+    out.append(buf, r.ptr);
+  else
+    appendf(out, "%.*f", decimals, value);  // far beyond any coordinate or speed
+}
+
+std::string xmlText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += (c < 0x20 && c != '\t' && c != '\n' && c != '\r') ? '?' : static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string jsonText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      appendf(out, "\\u%04x", c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string csvCell(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+int64_t utcMs(int year, int month, int day, int hour, int minute, int second, int ms) {
+  int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+  return ((days * 24 + hour) * 60 + minute) * 60000 + second * 1000 + ms;
+}
+
+std::string utcText(int64_t utc_ms) {
+  int64_t days = utc_ms >= 0 ? utc_ms / 86400000 : -((-utc_ms + 86399999) / 86400000);
+  int64_t in_day = utc_ms - days * 86400000;
+  int y, m, d;
+  civilFromDays(days, y, m, d);
+  std::string out;
+  appendf(out, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", y, m, d, static_cast<int>(in_day / 3600000),
+          static_cast<int>(in_day / 60000 % 60), static_cast<int>(in_day / 1000 % 60),
+          static_cast<int>(in_day % 1000));
+  return out;
+}
+
+std::string headerTimeText(std::string_view digits) {
+  if (digits.size() != 14 || !allDigits(digits)) return std::string(digits);
+  std::string out;
+  appendf(out, "%.4s-%.2s-%.2s %.2s:%.2s:%.2s", digits.data(), digits.data() + 4, digits.data() + 6,
+          digits.data() + 8, digits.data() + 10, digits.data() + 12);
+  return out;
+}
+
+int64_t headerSecondsBetween(std::string_view a, std::string_view b) {
+  auto seconds = [](std::string_view s) {
+    return utcMs(num(s, 0, 4), num(s, 4, 2), num(s, 6, 2), num(s, 8, 2), num(s, 10, 2),
+                 num(s, 12, 2), 0) /
+           1000;
+  };
+  if (a.size() != 14 || b.size() != 14 || !allDigits(a) || !allDigits(b)) return 0;
+  return seconds(b) - seconds(a);
+}
+
+}  // namespace kvx

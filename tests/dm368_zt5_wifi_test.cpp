@@ -104,6 +104,10 @@ TEST_F(WifiDriver, patch_reports_a_missing_nvram_or_a_wrong_byte_count) {
   EXPECT_EQ(patch_nvram_txt(mac, 6), -1);
   EXPECT_EQ(GetCapturedStdout(), "Error: can't open nvram.txt!\n");
   EXPECT_FALSE(board.exists(kNvram));
+  board.mkdir(kNvram);  // opens, but cannot be read
+  CaptureStdout();
+  EXPECT_EQ(patch_nvram_txt(mac, 6), -1);
+  EXPECT_EQ(GetCapturedStdout(), "Error: can't read nvram.txt!!!\n");
 }
 
 TEST_F(WifiDriver, a_valid_record_is_kept_for_life_and_copied_into_nvram) {
@@ -217,7 +221,7 @@ TEST_F(WifiDriver, loading_does_nothing_when_the_driver_is_listed_already) {
   EXPECT_TRUE(kvsim::moduleCalls(board).empty());
 }
 
-TEST_F(WifiDriver, an_address_text_that_is_not_a_mac_never_reaches_the_module) {
+TEST_F(WifiDriver, without_a_well_formed_mac_in_nvram_no_module_is_loaded) {
   for (const char *nvram : {"macaddr=00:1E:55 rtw_x=1 y\n", "macaddr=00:1e:55:12:34:56\n",
                             "macaddr=00:1E:55:12\n", "sd_gpio=0\n"}) {
     board.write(kNvram, nvram);
@@ -225,6 +229,10 @@ TEST_F(WifiDriver, an_address_text_that_is_not_a_mac_never_reaches_the_module) {
     EXPECT_EQ(wifi_load_driver(), -1) << nvram;
     EXPECT_EQ(GetCapturedStdout(), "Error: can't read macaddr!!!\n") << nvram;
   }
+  board.remove(kNvram);
+  CaptureStdout();
+  EXPECT_EQ(wifi_load_driver(), -1);
+  EXPECT_EQ(GetCapturedStdout(), "Error: can't open nvram.txt!\n");
   EXPECT_TRUE(kvsim::moduleCalls(board).empty());
 }
 

@@ -3,6 +3,8 @@
 // the command lines of each security type and unit, the scans, the address wait, signals,
 // the second attempt, the teardown, the command-line checks and hostile values.
 // test-links: kv_stationd_unit kv_wifi_args
+#include "kv_stationd.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,7 +19,6 @@
 #include <thread>
 #include <vector>
 
-#include "kv_stationd.h"
 #include "wifi_board.h"
 
 namespace {
@@ -171,7 +172,7 @@ class Station : public testing::Test, public WifiBoard {
     board.write(kvsim::kScanResults, text);
   }
   Args on(const std::string &ssid, const std::string &pwd, int security, int rear = 0) const {
-    return {"kv_stationd", "on", ssid, pwd, std::to_string(security), "FrontCam",
+    return {"kv_stationd",       "on", ssid, pwd, std::to_string(security), "FrontCam",
             std::to_string(rear)};
   }
   // The wpa_cli sub-commands with their arguments, in order.
@@ -215,8 +216,8 @@ TEST_F(Station, front_unit_joins_a_wpa_network_in_order) {
   std::vector<Args> all = callsOnceThere(15);
   std::vector<Args> want = {
       {"ifconfig", "wlan0", "up"},
-      {"wpa_supplicant", "-Dwext", "-iwlan0", "-c" + board.path("/opt/vcam/wifi/wpa_supplicant.conf"),
-       "-B"},
+      {"wpa_supplicant", "-Dwext", "-iwlan0",
+       "-c" + board.path("/opt/vcam/wifi/wpa_supplicant.conf"), "-B"},
       wpa({"scan"}),
       wpa({"scan_result"}),
       wpa({"add_network"}),
@@ -230,8 +231,8 @@ TEST_F(Station, front_unit_joins_a_wpa_network_in_order) {
   EXPECT_EQ(std::vector<Args>(all.begin(), all.begin() + 10), want);
   expectJoined(all, 10, "FrontCam");
   EXPECT_EQ(kvsim::moduleCalls(board), Args{"init 8189es rtw_initmac=00:1E:55:12:34:56"});
-  EXPECT_EQ(logLines(), Args({"wifi station on\n", "dhcpcd req\n", "GetIP=[192.168.6.217]\n",
-                              "stn OK\n"}));
+  EXPECT_EQ(logLines(),
+            Args({"wifi station on\n", "dhcpcd req\n", "GetIP=[192.168.6.217]\n", "stn OK\n"}));
   EXPECT_GE(r.ms, 500 + 1000);  // the module poll, then the address after the DHCP delay
 }
 
@@ -276,10 +277,8 @@ TEST_F(Station, rear_unit_joins_with_the_flash_settings_and_sets_no_network) {
   EXPECT_EQ(count({"wpa_supplicant", "-Dwext", "-iwlan0",
                    "-c" + board.path("/mnt/nand/wpa_supplicant.conf"), "-B"}),
             1u);
-  EXPECT_EQ(wpaCalls(), std::vector<Args>({{"scan"},
-                                           {"scan_result"},
-                                           {"add_network"},
-                                           {"enable_network", "0"}}));
+  EXPECT_EQ(wpaCalls(), std::vector<Args>(
+                            {{"scan"}, {"scan_result"}, {"add_network"}, {"enable_network", "0"}}));
 }
 
 struct NameCase {
@@ -305,14 +304,14 @@ TEST_P(StationNames, a_network_is_found_by_its_whole_name_as_wpa_cli_prints_it) 
 
 INSTANTIATE_TEST_SUITE_P(
     Names, StationNames,
-    testing::Values(
-        NameCase{"plain", "HomeNet", "HomeNet", true},
-        NameCase{"hangul", "\xEC\xB9\xB4\xEB\xA9\x94\xEB\x9D\xBC",
-                 "\\xec\\xb9\\xb4\\xeb\\xa9\\x94\\xeb\\x9d\\xbc", true},
-        NameCase{"mixed_escaped_whole", "Caf\xC3\xA9", "\\x43\\x61\\x66\\xc3\\xa9", true},
-        NameCase{"mixed_as_wpa_cli_2", "Caf\xC3\xA9", "Caf\\xc3\\xa9", true},
-        NameCase{"quotes_as_wpa_cli_2", "Cam \"A\"", "Cam \\\"A\\\"", true},
-        NameCase{"longer_name_only", "Home", "MyHome2", false}),
+    testing::Values(NameCase{"plain", "HomeNet", "HomeNet", true},
+                    NameCase{"hangul", "\xEC\xB9\xB4\xEB\xA9\x94\xEB\x9D\xBC",
+                             "\\xec\\xb9\\xb4\\xeb\\xa9\\x94\\xeb\\x9d\\xbc", true},
+                    NameCase{"mixed_escaped_whole", "Caf\xC3\xA9", "\\x43\\x61\\x66\\xc3\\xa9",
+                             true},
+                    NameCase{"mixed_as_wpa_cli_2", "Caf\xC3\xA9", "Caf\\xc3\\xa9", true},
+                    NameCase{"quotes_as_wpa_cli_2", "Cam \"A\"", "Cam \\\"A\\\"", true},
+                    NameCase{"longer_name_only", "Home", "MyHome2", false}),
     [](const testing::TestParamInfo<NameCase> &p) { return p.param.what; });
 
 TEST_F(Station, a_network_never_seen_fails_after_three_scans_each_attempt) {
@@ -338,8 +337,7 @@ TEST_F(Station, rear_unit_scans_twenty_times) {
   // Stop it during the wait after the twentieth scan: the first result stands, and no
   // second attempt follows.
   ASSERT_TRUE(Sandbox::waitUntil([&] { return count(wpa({"scan_result"})) == 20; }, 60s));
-  board.signal(pid, SIGINT);
-  Result r = finish(pid, t0, 10s);
+  Result r = interrupt(pid, t0);
   EXPECT_EQ(r.exit, 254);
   EXPECT_EQ(count(wpa({"scan"})), 20u);
   EXPECT_GE(r.ms, 19 * 1100 + 100);
@@ -358,8 +356,7 @@ TEST_F(Station, no_address_after_150_checks) {
   ASSERT_TRUE(waitForLog("stn err IP alloc\n", 150s));
   auto gave_up = std::chrono::steady_clock::now();
   Result r = interrupt(pid, t0);  // spares the second attempt's 90 s
-  long long waited =
-      std::chrono::duration_cast<std::chrono::milliseconds>(gave_up - asked).count();
+  long long waited = std::chrono::duration_cast<std::chrono::milliseconds>(gave_up - asked).count();
   EXPECT_GE(waited, 150 * 600 - 40);  // 40: the two 20 ms polls of the log
   EXPECT_LT(waited, 150 * 600 + 10000);
   EXPECT_EQ(r.exit, 253);
@@ -401,9 +398,9 @@ TEST_F(Station, a_failed_first_attempt_is_undone_and_tried_again) {
   board.scriptTool("ifconfig", {.status = 1}, 1);
   Result r = run(on("HomeNet", "secret123", 2));
   EXPECT_EQ(r.exit, 0);
-  EXPECT_EQ(logLines(),
-            Args({"wifi station on\n", "stn err ifconfig\n", "wifi station on failed (-6). try again\n",
-                  "dhcpcd req\n", "GetIP=[192.168.6.217]\n", "stn OK\n"}));
+  EXPECT_EQ(logLines(), Args({"wifi station on\n", "stn err ifconfig\n",
+                              "wifi station on failed (-6). try again\n", "dhcpcd req\n",
+                              "GetIP=[192.168.6.217]\n", "stn OK\n"}));
   // The stop between the attempts unloaded the driver; the second attempt loaded it again.
   EXPECT_EQ(kvsim::moduleCalls(board),
             Args({"init 8189es rtw_initmac=00:1E:55:12:34:56", "delete 8189es",
@@ -436,21 +433,47 @@ TEST_P(StationFailures, each_failure_is_logged_once_per_attempt_with_its_result)
 INSTANTIATE_TEST_SUITE_P(
     Steps, StationFailures,
     testing::Values(
-        FailureCase{"supplicant", "wpa_supplicant", {.status = 1}, 0, "stn err wpa_supplicant\n",
-                    2, 250},
-        FailureCase{"scan_refused", "wpa_cli.scan", {.output = "FAIL"}, 0,
-                    "stn err ap not exist\n", 2, 254},
-        FailureCase{"scan_results_empty", "wpa_cli.scan_result", {}, 0, "stn err scan read\n", 6, 254},
-        FailureCase{"add_network_refused", "wpa_cli.add_network", {.output = "FAIL"}, 0,
-                    "stn err add_network\n", 2, 255},
-        FailureCase{"ssid_refused", "wpa_cli.set_network", {.output = "FAIL"}, 0, "stn err SSID\n",
-                    2, 252},
-        FailureCase{"key_mgmt_failed_once", "wpa_cli.set_network", {.status = 1}, 2,
-                    "stn err PWD PSK 0\n", 1, 0},
-        FailureCase{"psk_refused_once", "wpa_cli.set_network", {.output = "FAIL"}, 3,
-                    "stn err PWD PSK 1\n", 1, 0},
-        FailureCase{"enable_refused", "wpa_cli.enable_network", {.output = "FAIL"}, 0,
-                    "stn err enable\n", 2, 250}),
+        FailureCase{
+            "supplicant", "wpa_supplicant", {.status = 1}, 0, "stn err wpa_supplicant\n", 2, 250},
+        FailureCase{"scan_refused",
+                    "wpa_cli.scan",
+                    {.output = "FAIL"},
+                    0,
+                    "stn err ap not exist\n",
+                    2,
+                    254},
+        FailureCase{
+            "scan_results_empty", "wpa_cli.scan_result", {}, 0, "stn err scan read\n", 6, 254},
+        FailureCase{"add_network_refused",
+                    "wpa_cli.add_network",
+                    {.output = "FAIL"},
+                    0,
+                    "stn err add_network\n",
+                    2,
+                    255},
+        FailureCase{
+            "ssid_refused", "wpa_cli.set_network", {.output = "FAIL"}, 0, "stn err SSID\n", 2, 252},
+        FailureCase{"key_mgmt_failed_once",
+                    "wpa_cli.set_network",
+                    {.status = 1},
+                    2,
+                    "stn err PWD PSK 0\n",
+                    1,
+                    0},
+        FailureCase{"psk_refused_once",
+                    "wpa_cli.set_network",
+                    {.output = "FAIL"},
+                    3,
+                    "stn err PWD PSK 1\n",
+                    1,
+                    0},
+        FailureCase{"enable_refused",
+                    "wpa_cli.enable_network",
+                    {.output = "FAIL"},
+                    0,
+                    "stn err enable\n",
+                    2,
+                    250}),
     [](const testing::TestParamInfo<FailureCase> &p) { return p.param.what; });
 
 TEST_F(Station, a_driver_that_will_not_load_gives_minus_6) {
@@ -468,15 +491,16 @@ TEST(StationOff, any_first_argument_but_on_tears_everything_down_in_order) {
     w.loadDriver();
     Result r = w.run({"kv_stationd", first});
     EXPECT_EQ(r.exit, 0) << first;
-    EXPECT_EQ(w.calls(), std::vector<Args>({
-                             {"wpa_cli", "-p" + w.board.path("/var/run/wpa_supplicant"),
-                              "disable_network", "0"},
-                             {"killall", "-9", "bftpd"},
-                             {"killall", "-9", "boa"},
-                             {"dhcpcd", "wlan0", "-k"},
-                             {"killall", "-9", "dhcpcd"},
-                             {"killall", "-9", "wpa_supplicant"},
-                         }))
+    EXPECT_EQ(
+        w.calls(),
+        std::vector<Args>({
+            {"wpa_cli", "-p" + w.board.path("/var/run/wpa_supplicant"), "disable_network", "0"},
+            {"killall", "-9", "bftpd"},
+            {"killall", "-9", "boa"},
+            {"dhcpcd", "wlan0", "-k"},
+            {"killall", "-9", "dhcpcd"},
+            {"killall", "-9", "wpa_supplicant"},
+        }))
         << first;
     EXPECT_EQ(kvsim::moduleCalls(w.board), Args{"delete 8189es"}) << first;
     EXPECT_EQ(w.logLines(), Args{"wifi station off\n"}) << first;
@@ -538,7 +562,8 @@ struct Slot {
   size_t limit;  // longest value the buffer holds; 0: a number
 };
 const Slot kSlots[] = {
-    {"ssid", 2, 127}, {"password", 3, 19}, {"security", 4, 0}, {"device_name", 5, 19}, {"rear", 6, 0},
+    {"ssid", 2, 127},       {"password", 3, 19}, {"security", 4, 0},
+    {"device_name", 5, 19}, {"rear", 6, 0},
 };
 
 TEST_P(StationInjection, never_runs_a_command_and_tools_get_the_value_unchanged) {
@@ -584,7 +609,6 @@ TEST_P(StationInjection, never_runs_a_command_and_tools_get_the_value_unchanged)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, StationInjection, testing::ValuesIn(hostileValues()),
-                         hostileName);
+INSTANTIATE_TEST_SUITE_P(Values, StationInjection, testing::ValuesIn(hostileValues()), hostileName);
 
 }  // namespace

@@ -51,9 +51,9 @@ class WifiBoard {
                 std::chrono::milliseconds timeout = 60s) {
     Result r;
     int status = board.wait(pid, timeout);
-    r.ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 t0)
-               .count();
+    r.ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
     r.exit = status == -1 ? -1 : kvsim::Sandbox::exitCode(status);
     r.out = board.stdoutOf(pid);
     return r;

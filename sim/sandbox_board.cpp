@@ -6,7 +6,6 @@
 #include "KVLog.h"
 #include "dm368_zt5_util.h"
 #include "sandbox.h"
-#include "sandbox_wifi.h"
 
 namespace kvsim {
 namespace {
@@ -42,7 +41,6 @@ void writeBoardDefaults(const Sandbox &board) {
   board.mkdir(KV_LOG_DIR);
   // The log export's pass-phrase file, installed with the system.
   board.write("/opt/vcam/kv_openssl/tamso_travelogbox.key", "kv-sandbox-log-export\n");
-  writeWifiDefaults(board);
 }
 
 }  // namespace kvsim

@@ -17,7 +17,8 @@ inline constexpr char kScanResults[] = "/sim/wifi/scan_results";
 // The address nvram.txt holds on a new board.
 inline constexpr char kBoardMac[] = "00:1E:55:12:34:56";
 
-// Called for every new sandbox (writeBoardDefaults).
+// Gives a new sandbox its radio: what a test of the Wi-Fi programs calls first. (A board
+// without it has no nvram.txt, as some tests of other units need.)
 void writeWifiDefaults(const Sandbox &board);
 
 // A stand-in tool at a board path, for programs that run the image's own copy by its full

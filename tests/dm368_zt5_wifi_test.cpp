@@ -57,6 +57,7 @@ long long msSince(std::chrono::steady_clock::time_point t0) {
 
 class WifiDriver : public testing::Test {
  protected:
+  WifiDriver() { kvsim::writeWifiDefaults(board); }
   std::string nvramWith(const std::string &mac) const {
     return "sd_gpio=0\nmacaddr=" + mac + "\nboardtype=0x0598\n";
   }

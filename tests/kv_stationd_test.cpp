@@ -49,6 +49,7 @@ TEST(StationSearchKey, plain_names_stay_and_utf8_names_are_escaped_byte_by_byte)
 
 TEST(StationAddress, the_sandbox_address_is_what_dhcp_gave) {
   Sandbox board;
+  kvsim::writeWifiDefaults(board);
   char ip[16];
   EXPECT_EQ(IsIpAllocated("wlan0"), 0u);
   EXPECT_EQ(net_get_ifaddr("wlan0"), -1);

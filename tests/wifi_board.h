@@ -32,6 +32,7 @@ struct Result {
 class WifiBoard {
  public:
   WifiBoard() {
+    kvsim::writeWifiDefaults(board);
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd)) saved_cwd_ = cwd;
     EXPECT_EQ(chdir(board.root().c_str()), 0);

@@ -6,7 +6,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <string>
@@ -37,27 +36,6 @@ uint64_t fnv1a(const void *data, size_t len, uint64_t hash = 1469598103934665603
     hash *= 1099511628211ULL;
   }
   return hash;
-}
-
-// Adds or removes `name` in the sandbox's module list (one module a line, as the kernel lists
-// them).
-int rewrite_modules(const std::string &modules, const char *name, bool add) {
-  std::string kept;
-  if (FILE *in = fopen(modules.c_str(), "r")) {
-    char line[512];
-    while (fgets(line, sizeof line, in)) {
-      size_t n = strcspn(line, " \n");
-      if (n == strlen(name) && strncmp(line, name, n) == 0) continue;
-      kept += line;
-    }
-    fclose(in);
-  }
-  if (add) kept += std::string(name) + " 0 0 - Live 0x00000000\n";
-  FILE *out = fopen(modules.c_str(), "w");
-  if (!out) return -1;
-  fputs(kept.c_str(), out);
-  fclose(out);
-  return 0;
 }
 
 }  // namespace
@@ -121,19 +99,6 @@ int kv_set_clock(const struct timespec *ts) {
   fprintf(f, "%lld %ld\n", static_cast<long long>(ts->tv_sec), static_cast<long>(ts->tv_nsec));
   fclose(f);
   return 0;
-}
-
-int kv_init_module(const void *image, unsigned long len, const char *params, const char *name) {
-  if (!has_sysroot())
-    return static_cast<int>(syscall(SYS_init_module, image, len, params ? params : ""));
-  if (!name || !name[0]) return -1;
-  return rewrite_modules(kv::rooted("/proc/modules"), name, true);
-}
-
-int kv_delete_module(const char *name, unsigned int flags) {
-  if (!has_sysroot()) return static_cast<int>(syscall(SYS_delete_module, name, flags));
-  if (!name) return -1;
-  return rewrite_modules(kv::rooted("/proc/modules"), name, false);
 }
 
 }  // extern "C"

@@ -11,6 +11,7 @@
 #define KV_BOARD_ROOT_H
 
 #include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <time.h>
 
@@ -44,10 +45,24 @@ int kv_ipc_key(int key);
  * "<root>/sim/clock" (seconds and nanoseconds) and the host clock is left alone. */
 int kv_set_clock(const struct timespec *ts);
 
-/* Kernel modules. Under a sysroot the module name is added to or removed from the
- * sandbox's proc/modules. Results as init_module()/delete_module(). */
+/* Kernel modules. Results as init_module()/delete_module() (-1 with errno). `name` is the
+ * module's name as the kernel lists it. Under a sysroot the module is added to or removed
+ * from the sandbox's proc/modules like the kernel does (loading a listed module: EEXIST;
+ * removing one that is not listed: ENOENT), every call is noted in "sim/log/modules.log"
+ * ("init <name> <params>", "delete <name>"), and the control file
+ * "sim/ctl/modules/<name>" can make the module misbehave, one word a line:
+ *   load=fail         init_module fails (ENOEXEC)
+ *   load=never        init_module succeeds but the module is never listed
+ *   load=late <ms>    it is listed only <ms> milliseconds later
+ *   remove=refuse     delete_module fails (EBUSY) and the module stays */
 int kv_init_module(const void *image, unsigned long len, const char *params, const char *name);
 int kv_delete_module(const char *name, unsigned int flags);
+
+/* The IPv4 address of the network interface `ifname` (network byte order) into *addr.
+ * 0; -1 when the interface has no address or cannot be asked; -2 when no socket can be
+ * opened. On the board the kernel is asked (SIOCGIFADDR); under a sysroot the address is
+ * the dotted quad in "<root>/sim/net/<ifname>", which the sandbox's DHCP stand-in writes. */
+int kv_if_ipv4(const char *ifname, uint32_t *addr);
 
 /* statfs() through the seam. `path` is a board path, or one already below the board root
  * (as peers hand over). Under a sysroot the sandbox may state a file system's size in

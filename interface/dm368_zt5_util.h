@@ -147,6 +147,73 @@ int LEDs_general_rotational_toggle(int color, int on_delay, int off_delay); /* o
 int LEDs_rotational_toggle(int color, int on_delay, int off_delay);         /* mask color % 10 */
 int LEDs_tri_toggle(int on_delay, int off_delay);                           /* on_delay != 0 */
 
+/* ---- Wi-Fi driver and access point ----------------------------------------------------
+ * The Realtek 8189ES SDIO radio (kernel module "8189es"): the unit's MAC address, kept in
+ * an 8-byte record on a flash partition and copied into the driver's "nvram.txt"; loading
+ * and unloading the module; the access point (hostapd and dnsmasq, run by the shell).
+ * The functions assume one caller at a time on the radio. Messages are the driver layer's
+ * fixed lines on standard output (files) or standard error (module, commands). */
+#define KV_WIFI_NVRAM_FILE "/opt/vcam/wifi/nvram.txt"
+#define KV_WIFI_MODULE_FILE "/opt/vcam/modules/8189es.ko"
+#define KV_WIFI_MODULE_NAME "8189es"
+#define KV_WIFI_HOSTAPD_CONF "/opt/vcam/wifi/hostapd.conf"
+#define KV_WIFI_HOSTAPD "/opt/vcam/hostapd"
+#define KV_WIFI_DNSMASQ "/opt/vcam/dnsmasq"
+#define KV_WIFI_MAC_PARTITION "/dev/mtdblock7"
+#define KV_MODULE_LIST "/proc/modules"
+#define KV_WIFI_INTERFACE "wlan0"
+/* MAC record: CRC-8 of bytes 1..6, the address (00:1E:55:xx:xx:xx), the CRC again. */
+#define KV_WIFI_MAC_RECORD_SIZE 8
+/* "00:1E:55:0A:0B:0C": six upper-case hex pairs joined by ':' (17 characters). */
+#define KV_WIFI_MAC_TEXT_LEN 17
+/* hostapd.conf is formatted into this many bytes; a longer text is refused. */
+#define KV_HOSTAPD_CONF_SIZE 1024
+
+/* Writes the MAC text of the 6 bytes of `buf` over the 17 characters after "macaddr=" in
+ * nvram.txt (extending the file when it ends sooner); a file without the key is left as
+ * it is. 0, or -1 after the message when nvram.txt cannot be read or written or `count`
+ * is not 6. */
+int patch_nvram_txt(const unsigned char *buf, int count);
+/* Keeps the partition's MAC record when it is valid (unless `force_update`), else writes a
+ * new random address 00:1E:55:xx:xx:xx; then copies the address into nvram.txt. 0, or -1
+ * when the record could not be stored or nvram.txt not patched (the radio then has the
+ * new address for this run only). */
+int modify_mac_address(int force_update);
+/* 1 when a line of the module list begins with "8189es", 0 when none does or the list
+ * cannot be read ("Could not open (/proc/modules)\n"). */
+int check_driver_loaded(void);
+/* The whole file (a board path, or one below the board root) in a new buffer with a zero
+ * byte appended, its size through `_sz` when not null; null on any failure. The caller
+ * frees the buffer with free(). */
+void *load_file(const char *fn, unsigned int *_sz);
+/* Loads a module file with an argument string: the init_module result, -1 when the file
+ * cannot be read. */
+int insmod(const char *filename, const char *args);
+/* Removes a module: up to 10 attempts 500 ms apart while the kernel says busy. 0, or the
+ * last result after "Unable to unload driver module (<name>)\n". */
+int rmmod(const char *modname);
+/* Loads "8189es" with the MAC of nvram.txt and waits up to 5 s until it is listed.
+ * 0; -1 when it is already loaded (nothing done), when nvram.txt holds no well-formed MAC
+ * text, when the module cannot be loaded, or after a time-out (then unloaded again). */
+int wifi_load_driver(void);
+/* Removes "8189es" (10 attempts 500 ms apart) and waits up to 10 s until it is gone. 0 or
+ * -1. */
+int wifi_unload_driver(void);
+/* Writes hostapd.conf from its 16-line template (ssid, channel, key, rear MAC), gives
+ * wlan0 the address `ipaddr` and starts hostapd and dnsmasq in the background with the
+ * DHCP range given. A value holding a control character (a line break would add a line
+ * of its own to hostapd.conf) or not fitting the file is refused before anything is
+ * changed. Values reach the shell quoted. 0 or -1 after the message. */
+int wifi_start_softap(const char *ipaddr, const char *ssid, const char *key, int channel,
+                      const char *start_dhcp_range, const char *end_dhcp_range,
+                      const char *rear_mac);
+/* Kills dnsmasq, then hostapd. 0. */
+int wifi_stop_softap(void);
+/* 1 when `text` may be a value of a configuration line or a tool's argument: not null and
+ * no byte below 0x20 nor 0x7F (line breaks, tabs, escape sequences). Other bytes (quotes,
+ * '$', UTF-8) are the value's own and are passed on quoted. */
+int kv_wifi_text_ok(const char *text);
+
 #ifdef __cplusplus
 }
 #endif

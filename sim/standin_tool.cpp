@@ -15,9 +15,12 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "standin.h"
 #include "standin_tool_board.h"
+#include "standin_tool_wifi.h"
+#include "tool_argv.h"
 
 namespace {
 
@@ -79,6 +82,14 @@ const Special kSpecials[] = {
     {"mkdosfs", kvsim::standinMkdosfs},
     {"ps", kvsim::standinPs},
     {"killall", kvsim::standinKillall},
+    {"wpa_cli", kvsim::standinWpaCli},
+    {"wpa_supplicant", kvsim::standinDaemon},
+    {"dhcpcd", kvsim::standinDhcpcd},
+    {"ifconfig", kvsim::standinIfconfig},
+    {"hostapd", kvsim::standinDaemon},
+    {"dnsmasq", kvsim::standinDaemon},
+    {"boa", kvsim::standinDaemon},
+    {"bftpd", kvsim::standinDaemon},
 };
 
 }  // namespace
@@ -88,6 +99,9 @@ int main(int argc, char **argv) {
   std::string line = name;
   for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
   kvsim::appendLine("/sim/commands.log", line);
+  std::vector<std::string> args{name};
+  args.insert(args.end(), argv + 1, argv + argc);
+  kvsim::appendLine(kvsim::kArgvLog, kvsim::encodeArgs(args));
 
   Script s = loadScript(name, nextCallNumber(name));
   if (s.delay_ms < 0)

@@ -28,4 +28,14 @@ if [ "$status" -ne 0 ] || [[ "$out" != " I2C: Invalid device address "* ]]; then
   echo "i2c_rw under qemu-arm: status $status, output '$out'"
   exit 1
 fi
+out=$("${qemu[@]}" "$build/bin/kv_wifi_switch" On 2>&1) && status=0 || status=$?
+if [ "$status" -ne 255 ] || [ "$out" != "wrong input argument" ]; then
+  echo "kv_wifi_switch under qemu-arm: status $status, output '$out'"
+  exit 1
+fi
+out=$("${qemu[@]}" "$build/bin/kv_stationd" on 'name;x' 2>&1) && status=0 || status=$?
+if [ "$status" -ne 255 ] || [ "${out#usage: kv_stationd }" = "$out" ]; then
+  echo "kv_stationd under qemu-arm: status $status, output '$out'"
+  exit 1
+fi
 echo "board build: ARM926 programs run under qemu-arm"

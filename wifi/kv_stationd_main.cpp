@@ -1,0 +1,49 @@
+// kv_stationd: joins a Wi-Fi network in station mode, or leaves it.
+//
+//   kv_stationd on|ON <ssid> <password> <security> <device_name> <rear>
+//   kv_stationd <anything else>          (off)
+//
+// security: 0 open, 1 WEP, 2 WPA/WPA2 personal. rear: 0 front unit (joins <ssid>), else
+// rear unit (joins the front unit with the settings on the flash). A failed start is
+// undone and tried once more, unless SIGINT or SIGUSR2 asked to give up. The exit status
+// is the last result (0, or a negative STN_* code as an 8-bit status); -1 for a bad
+// command line, before anything is changed.
+#include <stdio.h>
+
+#include "KVLog.h"
+#include "kv_stationd.h"
+#include "wifi_args.hpp"
+
+namespace {
+
+int stationOn(const kvwifi::StationArgs &a) {
+  KVLog("wifi station on\n");
+  int first = wifi_StationMode_start(a.ssid, a.pwd, a.security, a.device_name, a.rear);
+  if (first >= 0) return 0;
+  KVLog("wifi station on failed (%d). try again\n", first);
+  wifi_StationMode_stop();
+  if (StationAborted()) return first;
+  int second = wifi_StationMode_start(a.ssid, a.pwd, a.security, a.device_name, a.rear);
+  if (second >= 0) return 0;
+  KVLog("wifi station on failed (%d). stop\n", second);
+  wifi_StationMode_stop();
+  return second;
+}
+
+int stationOff() {
+  KVLog("wifi station off\n");
+  return wifi_StationMode_stop();
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  kvwifi::StationArgs args;
+  kvwifi::Mode mode = kvwifi::parseStationArgs(argc, argv, args);
+  if (mode == kvwifi::Mode::refused) return -1;
+  StationInstallSignals();
+  KVLogInitialize("stn_s", 1, "");
+  int status = mode == kvwifi::Mode::on ? stationOn(args) : stationOff();
+  fflush(stdout);
+  return status;
+}

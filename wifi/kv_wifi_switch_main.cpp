@@ -1,0 +1,94 @@
+// kv_wifi_switch: turns the unit's Wi-Fi access point on or off.
+//
+//   kv_wifi_switch on|ON <ssid> <key> <channel> [<rear_mac>]
+//   kv_wifi_switch off|OFF
+//
+// "on" loads the radio driver, starts hostapd and dnsmasq on the fixed address plan
+// (192.168.6.216, clients 192.168.6.217 and .218) and then the web and FTP servers, through
+// which a phone or the rear camera unit reaches the recorder. <channel> is used modulo 256;
+// <rear_mac> ("none" when not given) becomes hostapd's rear_macaddr. "off" stops all of
+// that and unloads the driver. Exit status 0, or -1 (255) for a bad command line (before
+// anything is changed), a driver that does not load or an access point that does not start.
+#include <stdio.h>
+
+#include "KVLog.h"
+#include "board_root.h"
+#include "dm368_zt5_util.h"
+#include "kv_common_util.h"
+#include "wifi_args.hpp"
+
+namespace {
+
+constexpr const char kApAddress[] = "192.168.6.216";
+constexpr const char kFirstClient[] = "192.168.6.217";
+constexpr const char kLastClient[] = "192.168.6.218";
+constexpr int kAttempts = 3;
+constexpr int kDriverSettleMs = 500;
+constexpr int kRetryMs = 200;
+
+void startServers() {
+  kv::shellf("%s -c %s &\n", kv::shell_word(kv::rooted("/opt/vcam/boa")).c_str(),
+             kv::shell_word(kv::rooted("/etc")).c_str());
+  kv::shellf("%s -d\n", kv::shell_word(kv::rooted("/opt/vcam/bftpd")).c_str());
+}
+
+// wifi_load_driver gives -1 also when the driver is loaded already: then all three
+// attempts end at once.
+bool loadDriver() {
+  for (int attempt = 0; attempt < kAttempts; ++attempt)
+    if (wifi_load_driver() != -1) return true;
+  return false;
+}
+
+bool startAccessPoint(const kvwifi::SwitchArgs &a) {
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (wifi_start_softap(kApAddress, a.ssid, a.key, a.channel, kFirstClient, kLastClient,
+                          a.rear_mac) != -1)
+      return true;
+    kv::sleep_ms(kRetryMs);
+  }
+  return false;
+}
+
+int switchOn(const kvwifi::SwitchArgs &a) {
+  KVLog("wifi on/off=%d\n", 1);
+  if (!loadDriver()) {
+    printf("wifi_load_driver failed");
+    return -1;
+  }
+  kv::sleep_ms(kDriverSettleMs);
+  printf("wifi_start_softap %s, %s, %s\n", kApAddress, a.ssid, a.key);
+  fflush(stdout);
+  if (!startAccessPoint(a)) {
+    printf("wifi_start_softap failed");
+    fflush(stdout);
+    wifi_stop_softap();
+    kv::sleep_ms(kRetryMs);
+    wifi_unload_driver();
+    return -1;
+  }
+  startServers();
+  return 0;
+}
+
+int switchOff() {
+  KVLog("wifi on/off=%d\n", 0);
+  kv_system("killall -9 bftpd\n");
+  kv_system("killall -9 boa\n");
+  wifi_stop_softap();
+  kv::sleep_ms(kRetryMs);
+  if (check_driver_loaded() == 1) wifi_unload_driver();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  kvwifi::SwitchArgs args;
+  kvwifi::Mode mode = kvwifi::parseSwitchArgs(argc, argv, args);
+  if (mode == kvwifi::Mode::refused) return -1;
+  KVLogInitialize("wifi_switch", 1, "");
+  int status = mode == kvwifi::Mode::on ? switchOn(args) : switchOff();
+  fflush(stdout);
+  return status;
+}

@@ -9,6 +9,7 @@ build=${1:?usage: footprint.sh BOARD_BUILD_DIR [BUDGET_KB]}
 budget_kb=${2:-150}
 strip=arm-linux-gnueabi-strip
 nm=arm-linux-gnueabi-nm
+size_tool=arm-linux-gnueabi-size
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -63,6 +64,7 @@ for program in "$build"/bin/*; do
     over=1
   fi
   echo "$name: $(kb "$size") stripped ($size bytes), $verdict"
+  "$size_tool" "$program" | awk 'NR == 2 { printf "  static memory: %d bytes of data, %d bytes zeroed (bss)\n", $2, $3 }'
   map="$build/map/$name.map"
   if [ -f "$map" ]; then
     bytes_per_input "$map" >"$work/inputs"

@@ -41,7 +41,11 @@ function(kv_board_footprint)
       target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections
         "$<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions;-fno-rtti>")
       if(type STREQUAL "EXECUTABLE")
-        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/board_terminate.cpp)
+        # A program linked as a C program (i2c_rw) carries no C++ runtime to trim.
+        get_target_property(language ${target} LINKER_LANGUAGE)
+        if(NOT language STREQUAL "C")
+          target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/board_terminate.cpp)
+        endif()
         target_link_options(${target} PRIVATE LINKER:--gc-sections
           "LINKER:-Map=${CMAKE_BINARY_DIR}/map/$<TARGET_FILE_NAME:${target}>.map")
       endif()

@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets. `make test` is what CI runs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all dev test tsan demo bench board board-check fuzz format format-check install clean
+.PHONY: all dev test tsan demo bench board board-check board-test fuzz format format-check install clean
 
 all: dev
 
@@ -13,9 +13,10 @@ tsan:
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS)
 
-# The firmware cross-build and the fuzz targets, then the whole suite under ASan/UBSan,
-# then the threaded programs' tests under TSan.
-test: format-check dev tsan board-check fuzz
+# The firmware cross-build, the suites on the board's processor and the fuzz targets,
+# then the whole suite under ASan/UBSan (with the cross-architecture tests, which need
+# the board-test build), then the threaded programs' tests under TSan.
+test: format-check dev tsan board-check board-test fuzz
 	ctest --preset dev
 	ctest --preset tsan
 
@@ -32,18 +33,40 @@ bench:
 	./build/release/bin/kv_bench
 	./build/release/bin/kv_export_bench
 
+# The firmware, and what each program's bytes are spent on (cmake/footprint.sh).
 board:
 	cmake --preset board
 	cmake --build --preset board -j $(JOBS)
+	./cmake/footprint.sh build/board
 
-# The firmware must build (record layouts proven on the 32-bit board too) and start
-# under qemu-arm; skipped, and said so, where the cross compiler is not installed.
+# The firmware must build (record layouts proven on the 32-bit board too), start under
+# qemu-arm and keep every program within its 150 KB (the whole report when one is over);
+# skipped, and said so, where the cross compiler is not installed.
 board-check:
 	@if command -v arm-linux-gnueabi-g++ >/dev/null && command -v qemu-arm >/dev/null; then \
 	  cmake --preset board >/dev/null && cmake --build --preset board -j $(JOBS) && \
-	  ./tests/board_smoke.sh build/board; \
+	  ./tests/board_smoke.sh build/board && \
+	  if ./cmake/footprint.sh build/board >build/board/footprint.txt; then \
+	    grep stripped build/board/footprint.txt; \
+	  else cat build/board/footprint.txt; exit 1; fi; \
 	else \
 	  echo "board build skipped: arm-linux-gnueabi-g++ or qemu-arm not installed"; \
+	fi
+
+# The suites on the board's processor: the library, the programs, the stand-ins and the
+# tests built for the ARM926 with the board root compiled in, run under qemu-arm. Test
+# files that say "board-test: host only" (the long scenarios) run on the workstation
+# only. Skipped, and said so, where the cross compiler or qemu-arm is missing; in CI
+# (CI=true) that is an error.
+board-test:
+	@if command -v arm-linux-gnueabi-g++ >/dev/null && command -v qemu-arm >/dev/null && \
+	    [ -d /usr/src/googletest ]; then \
+	  cmake --preset board-test >/dev/null && cmake --build --preset board-test -j $(JOBS) && \
+	  ctest --preset board-test; \
+	elif [ "$$CI" = true ]; then \
+	  echo "board-test: arm-linux-gnueabi-g++, qemu-arm or /usr/src/googletest missing (required in CI)"; exit 1; \
+	else \
+	  echo "board-test skipped: arm-linux-gnueabi-g++, qemu-arm or the googletest sources not installed"; \
 	fi
 
 # The parsers of outside input under libFuzzer, FUZZ_SECONDS each (a short run for CI);

@@ -9,14 +9,13 @@ function(kv_warnings target)
   target_compile_options(${target} PRIVATE ${KV_WARNING_FLAGS})
 endfunction()
 
-# Every program of the system: warnings, threads, and on the board libatomic for the
-# 64-bit atomics that ARMv5 cannot do lock-free. Installed under bin/.
+# Every program of the system: warnings and threads (libatomic, for the 64-bit atomics
+# that ARMv5 cannot do lock-free, comes with the board's toolchain). Installed under bin/.
 function(kv_program target)
   kv_warnings(${target})
   target_link_libraries(${target} PRIVATE kvinterface Threads::Threads)
   if(KV_BOARD_BUILD)
     target_compile_definitions(${target} PRIVATE KV_BOARD_BUILD=1)
-    target_link_libraries(${target} PRIVATE atomic)
   endif()
   install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()

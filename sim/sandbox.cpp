@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "board_root.h"
+#include "sandbox_emulator.h"
 
 namespace fs = std::filesystem;
 
@@ -168,7 +169,7 @@ void Sandbox::buildTree() const {
   write("/dev/cmem", "");  // the CMEM driver's node: the AV client opens and closes it
   for (const char *tool : kStandInTools) installTool(tool);
   // The image's repartitioning script is run by its full path.
-  fs::create_symlink(simDir() + "/kv_standin_tool", root_ + "/opt/vcam/repartitioning_mmc.sh");
+  linkStandIn(simDir() + "/kv_standin_tool", root_ + "/opt/vcam/repartitioning_mmc.sh");
   writeBoardDefaults(*this);
 }
 
@@ -226,8 +227,9 @@ pid_t Sandbox::start(const std::vector<std::string> &argv, const std::vector<std
       }
     }
   }
+  Launch launch = launchOf(exe, argv);
   std::vector<char *> args;
-  for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  for (const auto &a : launch.argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
 
   fflush(nullptr);
@@ -243,7 +245,7 @@ pid_t Sandbox::start(const std::vector<std::string> &argv, const std::vector<std
     if (e >= 0) dup2(e, 2);
     if (in >= 0) dup2(in, 0);
     for (const auto &kv : env) putenv(const_cast<char *>(kv.c_str()));
-    execvp(exe.c_str(), args.data());
+    execvp(launch.file.c_str(), args.data());
     fprintf(stderr, "sandbox: cannot run %s: %s\n", exe.c_str(), strerror(errno));
     _exit(127);
   }
@@ -345,10 +347,7 @@ std::string Sandbox::stderrOf(pid_t pid) const { return slurp(outFile(pid, "err"
 // ---- stand-in tools ----------------------------------------------------------------
 
 void Sandbox::installTool(const std::string &name) const {
-  std::string link = root_ + "/bin/" + name;
-  std::error_code ec;
-  fs::remove(link, ec);
-  fs::create_symlink(simDir() + "/kv_standin_tool", link);
+  linkStandIn(simDir() + "/kv_standin_tool", root_ + "/bin/" + name);
 }
 
 void Sandbox::scriptTool(const std::string &name, const ToolScript &script, int call) const {

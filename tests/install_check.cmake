@@ -15,7 +15,11 @@ endif()
 file(WRITE ${WORK}/client.c "#include <kv/msg_util.h>\n#include <kv/share_mem.h>\n#include <kv/sem_util.h>\nint main(void) { SemHandl_t h = MakeSem(); (void)Msg_Init; return DestroySem(h); }\n")
 separate_arguments(flag_list UNIX_COMMAND "${flags} ${EXTRA_FLAGS}")
 # The sanitizers of a dev build travel with the archive; a real client build has none.
-execute_process(COMMAND cc -std=c99 -Wall -Werror ${WORK}/client.c -o ${WORK}/client ${flag_list}
+# With the build's own C compiler (the cross compiler in the build for the board).
+if(NOT CC)
+  set(CC cc)
+endif()
+execute_process(COMMAND ${CC} -std=c99 -Wall -Werror ${WORK}/client.c -o ${WORK}/client ${flag_list}
   RESULT_VARIABLE rc ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "client did not build: ${err}")

@@ -479,6 +479,24 @@ TEST(PathHelpers, sizes_and_kinds) {
   EXPECT_EQ(IsDirectory(missing), 0);
 }
 
+// A recording of 2 GiB or more (a FAT32 card holds up to 4 GiB in one file) counts with
+// its whole size on the 32-bit board too, never as an empty or unreadable file.
+TEST(PathHelpers, a_recording_of_3_gib_counts_with_its_whole_size) {
+  Sandbox board;
+  constexpr long long kSize = 3LL << 30;
+  put(board, "20240101-120000_NOR_D_F.mp4", 0);
+  std::string file = folder() + "/20240101-120000_NOR_D_F.mp4";
+  // Sparse, so no disk is used; made by the shell's tool, whatever offsets this build has.
+  ASSERT_EQ(system(("truncate -s 3G " + kv::shell_word(file)).c_str()), 0);
+  EXPECT_EQ(GetFileSize(file.data()), kSize);
+  EXPECT_EQ(GetFileSizeByTell(file.data()), kSize);
+  std::string dir = folder();
+  EXPECT_EQ(GetTotalFileSize(dir.data()), kSize);
+  RecordFileSize size{};
+  ASSERT_EQ(GetSizeByRecordType(dir.c_str(), &size), 0);
+  EXPECT_EQ(size.llAlways, kSize);
+}
+
 // ---- saved-recording notices -------------------------------------------------------
 
 TEST(SaveNotices, codes_and_command_texts) {

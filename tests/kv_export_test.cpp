@@ -3,6 +3,7 @@
 // rsvg-convert), and what the tool makes of files cut short by a kill or not made by the
 // recorder at all. Track files come from a small generator of the recorder's format;
 // G-sensor files from the real kv_shocklog in a simulated board.
+// board-test: host only (kv_export is a workstation tool, never built for the board)
 #include <gtest/gtest.h>
 #include <math.h>
 #include <signal.h>

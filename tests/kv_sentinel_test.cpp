@@ -2,6 +2,7 @@
 // The waits are the system's own (10 s start-up, 10 s rounds, 40 s without an answer),
 // so each case takes up to a minute and a half; they run in parallel.
 // ctest-labels: threaded
+// board-test: host only (each case waits the system's own 10 s and 40 s)
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 // the real program, the kv_server stand-in answering on the event bus and the G-sensor
 // node moved by the sandbox's feeder.
 // ctest-labels: threaded (kv_shocklog asks kv_server for the previous data on a thread)
+// board-test: host only (recordings of up to a minute, timed to the 250 ms sample)
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>

@@ -3,6 +3,7 @@
 // the command lines of each security type and unit, the scans, the address wait, signals,
 // the second attempt, the teardown, the command-line checks and hostile values.
 // test-links: kv_stationd_unit kv_wifi_args
+// board-test: host only (the address wait and the scans take the system's own minutes)
 #include "kv_stationd.h"
 
 #include <arpa/inet.h>

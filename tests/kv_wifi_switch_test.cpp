@@ -1,6 +1,7 @@
 // kv_wifi_switch on a simulated board: hostapd.conf, the command lines of "on" and "off",
 // the retries of a driver or access point that will not come up, the command-line checks,
 // and hostile values in every argument.
+// board-test: host only (the retries wait the system's own seconds, many times over)
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "sandbox_emulator.h"
 #include "tool_argv.h"
 
 namespace fs = std::filesystem;
@@ -25,7 +26,7 @@ void installToolAt(const Sandbox &board, const std::string &board_path) {
   fs::create_directories(fs::path(link).parent_path());
   std::error_code ec;
   fs::remove(link, ec);
-  fs::create_symlink(Sandbox::simDir() + "/kv_standin_tool", link);
+  linkStandIn(Sandbox::simDir() + "/kv_standin_tool", link);
 }
 
 void writeWifiDefaults(const Sandbox &board) {

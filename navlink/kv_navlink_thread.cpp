@@ -39,6 +39,8 @@ struct Reader {
   int port = -1;
 } g;
 
+thread_local bool t_inReader = false;  // the calling thread is the GPS reader
+
 // ---- what the intake asks for ---------------------------------------------------------
 
 // The clock runs on local time; "hwclock -uw" copies it to the hardware clock as if UTC.
@@ -97,6 +99,7 @@ void readLoop() {
 }
 
 void *GpsThread(void *) {
+  t_inReader = true;
   TrackZeroRing();
   if (KVDrvInit(kBusProcId) != 0) {
     printf("kv message driver initialize failed. %s\n", "kv_navlink_thread");
@@ -177,6 +180,14 @@ int CloseGpsThread() {
   return 0;
 }
 
-void SetGpsThreadQuit(int quit) { g.gIsThreadQuit = quit; }
+void SetGpsThreadQuit(int quit) {
+  g.gIsThreadQuit = quit;
+  // Called for the fatal end from another thread: the reader is let finish its pass
+  // (at most 50 ms) so that it does not end half-way through the exit.
+  if (quit && !t_inReader && g.joinable) {
+    pthread_join(g.tGpsThread, nullptr);
+    g.joinable = false;
+  }
+}
 
 bool GpsThreadStarted() { return g.g_bThreadCreated.load() != 0; }

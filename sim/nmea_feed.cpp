@@ -55,6 +55,7 @@ void NmeaFeeder::sendBytes(std::string_view bytes) const {
     ssize_t n = write(fd_, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
+      if (stop_ && stop_->load()) return;
       struct pollfd p = {fd_, POLLOUT, 0};
       poll(&p, 1, 100);
       continue;
@@ -145,6 +146,7 @@ void NmeaFeeder::sendCut(std::string bytes, const FeedOptions &o, std::mt19937 &
 
 void NmeaFeeder::play(const std::vector<Sentence> &sentences, const FeedOptions &o,
                       const std::atomic<bool> *stop) {
+  stop_ = stop;
   Noise noise(o.noise_seed);
   std::mt19937 cut_rng(o.cut_seed);
   auto start = std::chrono::steady_clock::now();

@@ -56,7 +56,7 @@ class NmeaFeeder {
             const std::atomic<bool> *stop = nullptr);
   // Writes one line and its CR LF at once (no ledger entry).
   void sendLine(std::string_view line) const;
-  // Writes raw bytes, whole (a full port waits).
+  // Writes raw bytes, whole (a full port waits, until play's `stop` is set).
   void sendBytes(std::string_view bytes) const;
 
   const std::vector<SentLine> &ledger() const { return ledger_; }
@@ -68,6 +68,7 @@ class NmeaFeeder {
   void record(std::string text, const std::string &kind, bool ends_line);
 
   int fd_;
+  const std::atomic<bool> *stop_ = nullptr;  // a full port is given up on once it is set
   std::vector<SentLine> ledger_;
   std::string pending_;  // text sent without CR LF, which the next line continues
   bool pending_overlong_ = false;

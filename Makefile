@@ -28,8 +28,9 @@ demo:
 # The benchmark and the stand-ins it runs against; the suite is not needed for it.
 bench:
 	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS) --target kv_bench
+	cmake --build --preset release -j $(JOBS) --target kv_bench nmea_bench
 	./build/release/bin/kv_bench
+	./bench/nmea_bench.sh build/release
 
 board:
 	cmake --preset board

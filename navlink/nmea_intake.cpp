@@ -146,9 +146,10 @@ RmcFix parseRmc(const char *line, size_t len) {
 double readDecimal(string_view text) {
   static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  if (text.empty()) return 0.0;  // no speed field, or an empty one
   int64_t mantissa = 0;
   int digits = 0, fraction = -1;
-  bool plain = !text.empty();
+  bool plain = true;
   for (char c : text) {
     if (c == '.' && fraction < 0) {
       fraction = 0;

@@ -234,6 +234,9 @@ TEST_F(Intake, speed_texts_that_are_no_number_give_a_finite_speed) {
     EXPECT_GE(cfg().gps_speed, -10) << knots;
     EXPECT_LE(cfg().gps_speed, 2147483647) << knots;
   }
+  // A fix that ends at its status: no speed field at all, speed 0.
+  run(withChecksum("GPRMC,123519.000,A"), kT0);
+  EXPECT_EQ(cfg().gps_speed, 0);
   run(fix("0x1p4"), kT0);  // strtod's hexadecimal: 16 knots
   EXPECT_EQ(cfg().gps_speed, 29);
   run(fix("99999999999999999999"), kT0);

@@ -29,9 +29,10 @@ demo:
 # The benchmarks and what they run against; the suite is not needed for them.
 bench:
 	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS) --target kv_bench kv_export_bench
+	cmake --build --preset release -j $(JOBS) --target kv_bench kv_export_bench nmea_bench
 	./build/release/bin/kv_bench
 	./build/release/bin/kv_export_bench
+	./bench/nmea_bench.sh build/release
 
 # The firmware, and what each program's bytes are spent on (cmake/footprint.sh).
 board:

@@ -25,6 +25,7 @@
 //   exit            present: the server exits at once, with the status written in it
 //   quiet           present: no event log (the benchmark's setting: a log line costs a
 //                   write() as dear as the exchange it records)
+//   gps             requests to send on kv_navlink's GPS channel (see kv_server_gps.h)
 //   gsensor_items   the G-sensor feed, one item per line, oldest first:
 //                     llTick llTick2 nAxis1 nAxis2 nAxis3 nReserved nSensor4 nBattery
 //                   decimal, separated by blanks; missing trailing fields are 0; blank
@@ -51,6 +52,7 @@
 #include <thread>
 
 #include "kv_msg_drv.h"
+#include "kv_server_gps.h"
 #include "msg_util.h"
 #include "share_mem.h"
 #include "standin.h"
@@ -138,6 +140,7 @@ void exit_watcher() {
   ControlWatch watch(control_dir());
   for (;;) {
     if (ctl.has("exit")) exit_as_told(ctl);
+    kvsim::serveGpsRequests();  // hook: GPS channel requests (kv_server_gps.h)
     watch.wait();
     watch.changed();
   }

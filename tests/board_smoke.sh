@@ -6,7 +6,9 @@ set -euo pipefail
 build=${1:?usage: board_smoke.sh BUILD_DIR}
 qemu=(qemu-arm -cpu arm926 -L /usr/arm-linux-gnueabi)
 
-arm-linux-gnueabi-readelf -h "$build/bin/kv_sentinel" | grep -q "Machine: *ARM" || { echo "not an ARM build"; exit 1; }
+for program in kv_sentinel kv_navlink; do
+  arm-linux-gnueabi-readelf -h "$build/bin/$program" | grep -q "Machine: *ARM" || { echo "$program: not an ARM build"; exit 1; }
+done
 out=$("${qemu[@]}" "$build/bin/kv_shocklog" 2>&1) && status=0 || status=$?
 if [ "$status" -ne 255 ] || [ "$out" != "wrong input argument" ]; then
   echo "kv_shocklog under qemu-arm: status $status, output '$out'"

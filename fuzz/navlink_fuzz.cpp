@@ -1,0 +1,88 @@
+// The GPS reader's parsers of what arrives on the receiver's port: the line splitter over
+// reads of any size, then the sentence intake of every line it hands over, with settings
+// and ticks taken from the input, and the ring of the track writer behind it.
+// fuzz-links: kvnavlink
+#include <stdint.h>
+#include <string.h>
+
+#include <memory>
+
+#include "gps_track.h"
+#include "line_splitter.h"
+#include "nmea_intake.h"
+
+namespace {
+
+void expect(bool ok) {
+  if (!ok) __builtin_trap();
+}
+
+struct Run {
+  GpsState gps;
+  std::unique_ptr<SysInfo> info = std::make_unique<SysInfo>();
+  int64_t now = 1000;
+  int lines = 0;
+};
+
+int g_interch = 1;
+int interch() { return g_interch; }
+int noCable() { return 0; }
+int64_t g_tick = 0;
+int64_t tick() { return g_tick; }
+bool readerRuns() { return true; }
+void noFatal(const char *, const char *) { __builtin_trap(); }
+
+void takeLine(void *context, const char *line, size_t len) {
+  Run &run = *static_cast<Run *>(context);
+  expect(len <= kSplitterMaxLine && strlen(line) == len);
+  for (size_t i = 0; i + 1 < len; ++i) expect(!(line[i] == '\r' && line[i + 1] == '\n'));
+  IntakeEffects fx;
+  run.now += 37 + run.lines % 5000;  // gaps up to 5 s, and now and then the 3 h rule
+  if (++run.lines % 97 == 0) run.now += 10'800'001;
+  NmeaIntake(run.gps, run.info.get(), line, run.now, fx);
+  if (fx.accepted) {
+    expect(strncmp(line, "$GP", 3) == 0 && memchr(line, '*', len) != nullptr);
+    g_tick = run.now;
+    expect(ProcessGpsData(line) == 1);
+  } else {
+    expect(!fx.set_clock && !fx.update_osd && !fx.signal_on && !fx.echo_to_port);
+  }
+  if (fx.set_clock) expect(run.info->kv_config.gps_sync_time_activate == 1);
+  run.info->kv_config.gps_sync_time_activate = 0;
+}
+
+}  // namespace
+
+// Byte 0: the settings switches; byte 1: the read size; the rest: the port's bytes.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static bool set_up = [] {
+    TrackSetUp(TrackHooks{tick, readerRuns, nullptr, noFatal}, nullptr);
+    return true;
+  }();
+  (void)set_up;
+  if (size < 2) return 0;
+  Run run;
+  memset(run.info.get(), 0, sizeof(SysInfo));
+  GpsStateInit(run.gps, GpsProbes{interch, noCable});
+  KV_Config_Data &c = run.info->kv_config;
+  c.gps_speed_display = data[0] & 1;
+  c.gps_sync_time = (data[0] >> 1) & 1;
+  c.front_rear_type = static_cast<uint8_t>((data[0] >> 2) % 3);
+  c.osd_speed_display_type = (data[0] >> 4) & 1;
+  c.system_drive_park_state = (data[0] & 0x20) ? 200 : 100;
+  c.gps_cable_connected = (data[0] >> 6) & 1;
+  c.gps_need_alert = 1;
+  c.gps_timezone = (data[0] & 0x80) ? -330 : 900;
+  g_interch = data[0] & 1;
+  size_t chunk = 1 + data[1] % kSplitterReadSize;
+  LineSplitter splitter;
+  const char *bytes = reinterpret_cast<const char *>(data + 2);
+  size_t left = size - 2;
+  while (left > 0) {
+    size_t n = left < chunk ? left : chunk;
+    splitter.feed(bytes, n, takeLine, &run);
+    bytes += n;
+    left -= n;
+  }
+  return 0;
+}

@@ -1,0 +1,86 @@
+#include "kv_server_gps.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "board_root.h"
+#include "kv_common_util.h"
+#include "kv_gps_msg_drv.h"
+#include "standin.h"
+
+namespace kvsim {
+namespace {
+
+constexpr int kDefaultProc = 3;
+const char *const kRequestFile = "/sim/ctl/kv_server/gps";
+
+std::map<std::string, std::string> wordsOf(std::istringstream &in) {
+  std::map<std::string, std::string> words;
+  std::string word;
+  while (in >> word) {
+    size_t eq = word.find('=');
+    if (eq != std::string::npos) words[word.substr(0, eq)] = word.substr(eq + 1);
+  }
+  return words;
+}
+
+long long number(const std::map<std::string, std::string> &w, const char *key, long long dflt) {
+  auto it = w.find(key);
+  return it == w.end() ? dflt : strtoll(it->second.c_str(), nullptr, 10);
+}
+
+// The channel as process `proc`; joined again only when the id changes.
+void join(int proc) {
+  static int joined = 0;
+  if (joined == proc) return;
+  if (KVGpsDrvInit(proc) == 0) joined = proc;
+}
+
+int startSave(const std::map<std::string, std::string> &w) {
+  join(static_cast<int>(number(w, "proc", kDefaultProc)));
+  GpsStartSaveRecord rec = {};
+  auto stem = w.find("stem");
+  if (stem != w.end()) snprintf(rec.szStem, sizeof rec.szStem, "%s", stem->second.c_str());
+  rec.llStartTick = number(w, "start_tick", 0);
+  if (w.count("ago")) rec.llStartTick = kv::tick_ms() - number(w, "ago", 0);
+  rec.nDuration = static_cast<int32_t>(number(w, "duration", 60000));
+  return KVGpsMSG_StartSave(&rec, static_cast<int>(number(w, "length", sizeof rec)));
+}
+
+int serveOne(const std::string &line) {
+  std::istringstream in(line);
+  std::string verb;
+  in >> verb;
+  auto w = wordsOf(in);
+  if (verb == "start") return startSave(w);
+  join(static_cast<int>(number(w, "proc", kDefaultProc)));
+  if (verb == "stop") return KVGpsMSG_StopSave();
+  if (verb == "relay") return KVGpsMSG_SendToFront(static_cast<int>(number(w, "code", 0)));
+  if (verb == "usr2") return kv_system("killall -USR2 kv_navlink");
+  return -1;
+}
+
+}  // namespace
+
+void serveGpsRequests() {
+  std::string file = kv::rooted(kRequestFile), taken = file + ".taken";
+  if (rename(file.c_str(), taken.c_str()) != 0) return;
+  std::string text;
+  readFile(taken, text);
+  Control ctl("kv_server");
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty()) continue;
+    int result = serveOne(line);
+    ctl.log("gps request=" + line + " result=" + std::to_string(result));
+  }
+  remove(taken.c_str());
+}
+
+}  // namespace kvsim

@@ -1,0 +1,72 @@
+// The simulated receiver's captures: each committed capture says on its first line how it
+// was made, and that command makes it again byte for byte; what it holds is what a
+// receiver sends (checksums, fix timing, the tunnel's gap, the rollover's dates).
+#include "nmea_drive.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "sandbox.h"
+
+namespace {
+
+std::string slurp(const std::string &file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string run(const std::string &command) {
+  std::string out;
+  FILE *p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+TEST(NmeaCaptures, each_committed_capture_is_made_again_by_its_header_line) {
+  for (const char *name : {"drive_1hz.nmea", "drive_5hz.nmea", "rollover_1hz.nmea"}) {
+    std::string text = slurp(std::string(KV_TEST_DATA_DIR) + "/" + name);
+    ASSERT_EQ(text.rfind("# nmea_drive ", 0), 0u) << name;
+    std::string header = text.substr(2, text.find('\n') - 2);
+    std::string args = header.substr(header.find(' '), header.find(" (") - header.find(' '));
+    EXPECT_EQ(run(kvsim::Sandbox::simDir() + "/nmea_drive" + args), text) << name;
+    for (const auto &s : kvsim::parseCapture(text))
+      EXPECT_TRUE(kvsim::nmeaAccepted(s.text)) << name << ": " << s.text;
+  }
+}
+
+TEST(NmeaCaptures, timing_comes_from_the_fixes_and_shows_the_tunnel) {
+  auto drive = kvsim::readCapture(std::string(KV_TEST_DATA_DIR) + "/drive_1hz.nmea");
+  ASSERT_FALSE(drive.empty());
+  EXPECT_EQ(drive.front().at_ms, 0);
+  int64_t gap = 0;
+  for (size_t i = 1; i < drive.size(); ++i) {
+    EXPECT_GE(drive[i].at_ms, drive[i - 1].at_ms);
+    gap = std::max(gap, drive[i].at_ms - drive[i - 1].at_ms);
+  }
+  EXPECT_EQ(gap, 7000) << "--tunnel 30-36: the fixes of 30 s to 35 s are missing";
+  auto fast = kvsim::readCapture(std::string(KV_TEST_DATA_DIR) + "/drive_5hz.nmea");
+  int rmc_first_second = 0;
+  for (const auto &s : fast) rmc_first_second += s.at_ms < 1000 && s.text.rfind("$GPRMC", 0) == 0;
+  EXPECT_EQ(rmc_first_second, 5);
+}
+
+TEST(NmeaCaptures, a_rollover_receiver_dates_its_fixes_7168_days_early) {
+  kvsim::DriveOptions o;
+  o.seconds = 1;
+  o.start_utc = kvsim::utcSeconds(2024, 5, 7, 12, 35, 19);
+  o.rollover = true;
+  std::string rmc = kvsim::generateDrive(o).front().text;
+  EXPECT_NE(rmc.find(",210904,"), std::string::npos) << rmc;  // 2004-09-21
+  EXPECT_NE(rmc.find(",123519.000,A,"), std::string::npos) << rmc;
+}
+
+}  // namespace

@@ -95,7 +95,7 @@ class Demo {
       board_.setControl("kv_server", "hang", "");
       hung_ = true;
       hungAt_ = now;
-      say(">>> demo", "kv_server is made to hang: it stops reading its queue");
+      say(">>> demo", "kv_server is made to hang: it stops answering");
     }
     showServer("kv_server", "id=300 ", "answers the liveness request (id 300)");
     showServer("system_server", "cmd=312 ", "answers the liveness request (312)");

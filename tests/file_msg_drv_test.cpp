@@ -163,11 +163,11 @@ TEST(FileMsgDrvSetUp, a_segment_that_cannot_be_attached_is_a_set_up_failure) {
 // ---------------------------------------------------------------------------------
 
 TEST_F(Settings, the_request_after_three_failed_ones_reopens_the_queue) {
-  board.setControl("file_manager", "length", "0");
+  board.setControl("file_manager", "reply", "length=0");
   CaptureStderr();
   EXPECT_EQ(GetSysInfo(), nullptr);
   EXPECT_EQ(GetSysInfo(), nullptr);
-  board.clearControl("file_manager", "length");
+  board.clearControl("file_manager", "reply");
   // A queue id that cannot work: the third request fails on it, the fourth reopens.
   SaveQid(-1);
   EXPECT_EQ(GetSysInfo(), nullptr);
@@ -180,12 +180,12 @@ TEST_F(Settings, the_request_after_three_failed_ones_reopens_the_queue) {
 }
 
 TEST_F(Settings, failed_resets_do_not_count_towards_reopening) {
-  board.setControl("file_manager", "length", "0");
+  board.setControl("file_manager", "reply", "length=0");
   CaptureStderr();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(fResetSysInfo(), -1);
   const std::string reset_error = "FileMsgDrv: Error\nFILE_MSG_RESET fail";
   EXPECT_EQ(GetCapturedStderr(), reset_error + reset_error + reset_error);
-  board.clearControl("file_manager", "length");
+  board.clearControl("file_manager", "reply");
   SaveQid(-1);
   CaptureStderr();
   EXPECT_EQ(GetSysInfo(), nullptr) << "no reopening after failed resets";
@@ -207,7 +207,7 @@ TEST_F(Settings, a_reply_of_the_wrong_length_fails_with_the_requests_error_text)
       {"fSetIp", [] { return fSetIp(in_addr{0x0101a8c0}) == -1; }, kWriteError},
       {"fSetSysLog", [&] { return fSetSysLog(&entry) == -1; }, kWriteError},
   };
-  board.setControl("file_manager", "length", "12599");
+  board.setControl("file_manager", "reply", "length=12599");
   for (auto &c : cases) {
     CaptureStderr();
     EXPECT_TRUE(c.failed()) << c.name;
@@ -222,13 +222,13 @@ TEST_F(Settings, a_stale_reply_is_not_taken_for_the_answer_to_the_next_request) 
   // Left behind by an exchange that gave up, or by a peer that answered twice.
   FILE_MSG_BUF stale{kProc, FILE_MSG_READ, kProc, 0, SYSINFO_SIZE, 0, 0, 0};
   ASSERT_EQ(Msg_Send(Msg_Init(FILE_MSG_KEY), &stale, sizeof stale), 0);
-  board.setControl("file_manager", "length", "0");
+  board.setControl("file_manager", "reply", "length=0");
   CaptureStderr();
   EXPECT_EQ(GetSysInfo(), nullptr) << "the manager's own answer counts";
   EXPECT_EQ(GetCapturedStderr(), kReadError);
 }
 
-TEST_F(Settings, a_hanging_manager_takes_the_request_and_never_answers) {
+TEST_F(Settings, a_hanging_manager_takes_the_request_and_answers_once_released) {
   board.setControl("file_manager", "hang", "");
   int qid = Msg_Init(FILE_MSG_KEY);
   FILE_MSG_BUF msg{1, FILE_MSG_READ, kProc, 0, 0, 0, 0, 0};
@@ -237,6 +237,9 @@ TEST_F(Settings, a_hanging_manager_takes_the_request_and_never_answers) {
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(Msg_RsvFlags(qid, kProc, &msg, sizeof msg, IPC_NOWAIT), -1) << "no answer";
   board.clearControl("file_manager", "hang");
+  EXPECT_TRUE(kvsim::Sandbox::waitUntil(
+      [&] { return Msg_RsvFlags(qid, kProc, &msg, sizeof msg, IPC_NOWAIT) >= 0; }, 5000ms));
+  EXPECT_EQ(msg.length, SYSINFO_SIZE);
   EXPECT_NE(GetSysInfo(), nullptr);
 }
 

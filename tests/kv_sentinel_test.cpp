@@ -175,13 +175,13 @@ TEST(SentinelStartUp, a_missing_av_driver_ends_start_up_with_status_minus_1) {
 TEST(SentinelStartUp, threads_wait_for_the_settings_record_instead_of_crashing) {
   SentinelBoard unit(kFront);
   // The manager answers every request with a wrong length: GetSysInfo delivers nothing.
-  unit.board.setControl("file_manager", "length", "5");
+  unit.board.setControl("file_manager", "reply", "length=5");
   unit.startSentinel();
   std::this_thread::sleep_for(14s);
   EXPECT_TRUE(unit.board.running(unit.sentinel));
   EXPECT_EQ(unit.watchdogRequests("system_server", kSysWatchdog), 0);
 
-  unit.board.clearControl("file_manager", "length");
+  unit.board.clearControl("file_manager", "reply");
   EXPECT_TRUE(unit.waitFor(
       [&] {
         return unit.watchdogRequests("system_server", kSysWatchdog) > 0 &&

@@ -107,8 +107,10 @@ class Recorder {
     board.write(kvsim::kGSensorFeed, text);
   }
   void startServer() { board.startServer("kv_server"); }
-  void serverAnswersWithWrongLength() { board.setControl("kv_server", "length.280", "1960"); }
-  void serverAnswersAfter(int ms) { board.setControl("kv_server", "delay_ms", std::to_string(ms)); }
+  void serverAnswersWithWrongLength() { board.setControl("kv_server", "reply.280", "length=1960"); }
+  void serverAnswersAfter(int ms) {
+    board.setControl("kv_server", "reply", "delay_ms=" + std::to_string(ms));
+  }
   void serverHangs() { board.setControl("kv_server", "hang", ""); }
 
   pid_t start(int64_t start_tick, int64_t max_run = 600000) {

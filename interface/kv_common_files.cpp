@@ -138,19 +138,43 @@ size_t extensionStart(std::string_view path) {
   return dot;
 }
 
-void deleteFamily(std::string stem) {
+std::string_view lastComponent(std::string_view path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// A stem names files only when its last component is a name: an empty one ("", "dir/") or
+// "." and ".." would make "<stem>.mp4" or "<stem>.*" the hidden files of a folder.
+bool namesFiles(std::string_view stem) {
+  std::string_view last = lastComponent(stem);
+  return !last.empty() && last != "." && last != "..";
+}
+
+// What a single deletion may be asked for: a file or a folder, named; never nothing, the
+// root, "." or "..". Judged on the caller's path, before it is taken below a board root.
+bool isDeletable(std::string_view path) {
+  while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  return namesFiles(path);
+}
+
+// Deletes the ".mp4", ".gsf" and ".gps" files of a path's stem; false (nothing deleted)
+// when the stem names no file.
+bool deleteFamily(std::string stem) {
   size_t dot = extensionStart(stem);
   if (dot != std::string::npos) stem.resize(dot);
+  if (!namesFiles(stem)) return false;
   for (auto ext : kFamilyExtensions) removePath(stem + std::string(ext));
+  return true;
 }
 
 // The entry on which the running total passed the limit goes with its whole recording; an
-// entry that is not one of the family's files is deleted itself too, so the space counted
-// is really freed.
+// entry that is not one of the family's files (or whose name has no stem, such as ".mp4")
+// is deleted itself too, so the space counted is really freed.
 void deleteEntryAndFamily(const std::string &path) {
-  deleteFamily(path);
+  bool family = deleteFamily(path);
   size_t dot = extensionStart(path);
-  if (dot == std::string::npos || !oneOf(std::string_view(path).substr(dot), kFamilyExtensions))
+  if (!family || dot == std::string::npos ||
+      !oneOf(std::string_view(path).substr(dot), kFamilyExtensions))
     removePath(path);
 }
 
@@ -334,7 +358,9 @@ void DeleteAllOthers(const char *strInPath, int nTotalCount, long long limitSpac
 }
 
 int DeleteRecordFileNoSize(char *strPath) {
-  if (strPath) deleteFamily(kv::resolved(strPath));
+  // The stem is judged before it is rooted: "" must not become the board root's own name.
+  if (strPath && namesFiles(std::string_view(strPath).substr(0, extensionStart(strPath))))
+    deleteFamily(kv::resolved(strPath));
   return 0;
 }
 
@@ -403,10 +429,12 @@ int IsEqualNameExistInDir(const char *strDir, const char *strName) {
   return 0;
 }
 
-int KVDeleteFile(char *strPath) { return strPath ? removePath(kv::resolved(strPath)) : -1; }
+int KVDeleteFile(char *strPath) {
+  return strPath && isDeletable(strPath) ? removePath(kv::resolved(strPath)) : -1;
+}
 
 int KVDeleteAllExtFile(char *strPath) {
-  if (!strPath) return -1;
+  if (!strPath || !namesFiles(strPath)) return -1;
   // The stem stays quoted; ".*" stands outside the quotes so that the shell expands it to
   // the recording's files (inside them it would name a file called "stem.*").
   return kv::shellf("rm -rf \"%s\".*\n", kv::shell_dq(kv::resolved(strPath)).c_str());

@@ -194,6 +194,8 @@ int GetRecordFileLength(void); /* 27 */
 int GetCountByRecordType(const char *strInPath, RecordFileCount *pCount);
 int GetSizeByRecordType(const char *strInPath, RecordFileSize *pRecordFileSize);
 void DeleteAllOthers(const char *strInPath, int nTotalCount, long long limitSpace);
+/* Deletes the ".mp4", ".gsf" and ".gps" files of strPath's stem; 0. A stem that names no
+ * file (empty, ending in '/', "." or "..") deletes nothing. */
 int DeleteRecordFileNoSize(char *strPath);
 int DeleteOldFileOverSize(char *strInPath, long long nInputSize);
 int DeleteOldFileSepOverSize(char *strInPath, char *pSep, char *pSep2, long long nInputSize);
@@ -202,7 +204,10 @@ long long GetTotalFileSize(char *strInPath);
 long long KVGetDirectoryTotalSpace(const char *pDir);
 int IsEmptyDirectory(const char *strInPath);
 int IsEqualNameExistInDir(const char *strDir, const char *strName);
+/* "rm -rf" of one path; the status, or -1 (nothing run) for null, "", the root, "." or "..". */
 int KVDeleteFile(char *strPath);
+/* "rm -rf" of every "<stem>.*"; the status, or -1 (nothing run) for a stem that names no
+ * file: null, empty, ending in '/', "." or "..". */
 int KVDeleteAllExtFile(char *strPath);
 void CreatePath(char *strPath);
 void GenerateBlackBoxFolders(void);

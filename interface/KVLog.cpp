@@ -17,6 +17,7 @@
 
 #include "board_root.h"
 #include "dm368_zt5_util.h"
+#include "kv_common_util.h"
 
 namespace {
 
@@ -33,7 +34,6 @@ constexpr const char kFlashMount[] = "/mnt/nand";
 constexpr const char kCardMount[] = "/mnt/mmc";
 constexpr const char kFtpLog[] = "/var/log/bftpd.log";
 constexpr const char kCardSettings[] = "/mnt/mmc/Config/setting.ini";
-constexpr const char kMounts[] = "/proc/mounts";
 // The export's fixed staging folder, plain archive and pass-phrase file.
 constexpr const char kStaging[] = "/log";
 constexpr const char kPlainArchive[] = "/travelogbox.system_log.tar.gz";
@@ -470,22 +470,8 @@ void KVGetDateTime(char *pBuf) {
   if (pBuf) format_date(pBuf, kDateSize, local_time(now()));
 }
 
-int IsNanMountedL(void) {
-  char table[1024] = {};
-  int fd = kv_open(kMounts, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    puts("IsSdMounted GetfreememInfo open file fail ");
-    return 0;
-  }
-  ssize_t n = read(fd, table, sizeof table - 1);
-  close(fd);
-  if (n <= 0) {
-    fputs("IsSdMounted read device error !!", stdout);
-    return 0;
-  }
-  // The mount point as the board's mount table names it (not rooted).
-  return strstr(table, kFlashMount) ? 1 : 0;
-}
+// The mount point as the board's mount table names it (not rooted).
+int IsNanMountedL(void) { return kv::mount_table_has(kFlashMount) ? 1 : 0; }
 
 int KVLogHex(int level, const char *, int, const char *, const char *title, const char *data,
              int maxsize) {

@@ -5,6 +5,7 @@
 // Nothing is kept between calls: the truth about the card is read afresh from the mount
 // table every time. Commands go to the shell through the board root; their exit status is
 // the only feedback.
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -13,11 +14,14 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "board_root.h"
 #include "kv_common_util.h"
+#include "kv_owners.hpp"
 
 namespace {
 
@@ -33,37 +37,17 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-// The mount table is read whole (up to this bound): a board with many mounts may list the
-// card after the first kilobyte.
-constexpr size_t kMountTableMax = 8192;
+// The mount table is read whole, in chunks, up to this bound (a board with many mounts may
+// list the card or the flash after the first kilobyte; a table without an end is cut).
+constexpr size_t kMountTableMax = 1 << 20;
+constexpr size_t kMountTableChunk = 1024;
+// Longest text looked for in the table; its last bytes are carried from chunk to chunk.
+constexpr size_t kMountNeedleMax = 128;
 
 constexpr int kLadderSleepMs = 200;     // between the umount commands of ladders A and B
 constexpr int kRetrySleepMs = 400;      // after a failed umount of ladders C and D
 constexpr int kSettleSleepMs = 500;     // after ladder C
 constexpr int kNandFirstSleepMs = 200;  // before ladder D
-
-// Whether the mount table contains `needle`. Open and read failures print the system's two
-// texts and count as "not mounted".
-bool mountTableHas(const char *needle) {
-  FdCloser f{kv_open(KV_MOUNT_TABLE, O_RDONLY)};
-  if (f.fd < 0) {
-    puts("IsSdMounted GetfreememInfo open file fail ");
-    return false;
-  }
-  char text[kMountTableMax];
-  size_t len = 0;
-  while (len < sizeof text - 1) {
-    ssize_t n = read(f.fd, text + len, sizeof text - 1 - len);
-    if (n <= 0) break;
-    len += static_cast<size_t>(n);
-  }
-  if (len == 0) {
-    printf("IsSdMounted read device error !!");
-    return false;
-  }
-  text[len] = '\0';
-  return strstr(text, needle) != nullptr;
-}
 
 std::string sdMountPoint() { return kv::rooted(KV_SD_MOUNT_POINT); }
 std::string sdDevice() { return kv::rooted(KV_SD_DEVICE); }
@@ -192,9 +176,9 @@ long long tableKilobytes(const char *text) {
 
 extern "C" {
 
-int IsSdMounted(void) { return mountTableHas(KV_SD_MOUNT_POINT " vfat rw") ? 1 : 0; }
+int IsSdMounted(void) { return kv::mount_table_has(KV_SD_MOUNT_POINT " vfat rw") ? 1 : 0; }
 
-int IsNanMounted(void) { return mountTableHas(KV_NAND_MOUNT_POINT) ? 1 : 0; }
+int IsNanMounted(void) { return kv::mount_table_has(KV_NAND_MOUNT_POINT) ? 1 : 0; }
 
 int UnmountSdcard(void) { return kv::shellf("umount %s\n", sdMountPoint().c_str()); }
 
@@ -390,3 +374,31 @@ int IsPathExists(char *strPath) {
 }
 
 }  // extern "C"
+
+namespace kv {
+
+bool mount_table_has(std::string_view needle) {
+  if (needle.empty() || needle.size() > kMountNeedleMax) return false;
+  UniqueFd table(kv_open(KV_MOUNT_TABLE, O_RDONLY | O_CLOEXEC));
+  if (!table) {
+    puts("IsSdMounted GetfreememInfo open file fail ");
+    return false;
+  }
+  // A chunk and the tail of the one before it, so a text cut by a chunk's end is found.
+  char text[kMountNeedleMax + kMountTableChunk];
+  size_t kept = 0, total = 0;
+  while (total < kMountTableMax) {
+    ssize_t n = read(table.get(), text + kept, kMountTableChunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    total += static_cast<size_t>(n);
+    size_t len = kept + static_cast<size_t>(n);
+    if (std::string_view(text, len).find(needle) != std::string_view::npos) return true;
+    kept = std::min(len, needle.size() - 1);
+    memmove(text, text + len - kept, kept);
+  }
+  if (total == 0) printf("IsSdMounted read device error !!");
+  return false;
+}
+
+}  // namespace kv

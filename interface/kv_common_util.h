@@ -384,6 +384,12 @@ std::string shell_dq(std::string_view text);
 /* Runs a command formatted into a bounded buffer through the board root; -1 when the
  * command does not fit (it is then not run). */
 int shellf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+/* Whether the board's mount table ("/proc/mounts") holds `needle` (at most 128 characters,
+ * the table's own board paths, not rooted). The whole table is read, however long (up to
+ * 1 MiB). Open and read failures print the system's two texts ("IsSdMounted GetfreememInfo
+ * open file fail " as a line, "IsSdMounted read device error !!" without one) and count as
+ * "not there". IsSdMounted, IsNanMounted and the log's IsNanMountedL all look through it. */
+bool mount_table_has(std::string_view needle);
 /* Sleeps the calling thread for `ms` milliseconds, resuming after signals. */
 void sleep_ms(int ms);
 /* The tick: milliseconds of the monotonic clock (seconds * 1000 + nanoseconds / 1000000)

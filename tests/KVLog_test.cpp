@@ -177,6 +177,17 @@ TEST_F(Log, an_unreadable_mount_table_counts_as_no_flash) {
   EXPECT_EQ(IsNanMountedL(), 1);
 }
 
+TEST_F(Log, a_flash_listed_after_the_first_kilobyte_of_the_mount_table_gets_the_lines) {
+  std::string table = "rootfs / rootfs rw 0 0\n";
+  while (table.size() < 2048) table += "tmpfs /var/volatile tmpfs rw,relatime 0 0\n";
+  board.write("/proc/mounts", table + "/dev/mtdblock4 /mnt/nand jffs2 rw,relatime 0 0\n");
+  init("t");
+  CaptureStderr();
+  KVLog("kept\n");
+  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(logFile("2024-05-06-10_f.log"), "2024-05-06 10:20:30 [t]: kept\n");
+}
+
 TEST_F(Log, a_file_that_cannot_be_opened_sends_the_line_to_standard_error) {
   init("t");
   board.mkdir(std::string(KV_LOG_DIR) + "2024-05-06-10_f.log");  // a folder in its place

@@ -78,14 +78,25 @@ TEST(MountDetection, the_stand_ins_keep_the_table_in_board_paths) {
   EXPECT_EQ(board.commandsOf("umount").back(), "umount -l " + board.root() + "/mnt/nand");
 }
 
-TEST(MountDetection, a_card_listed_after_the_first_kilobyte_is_still_seen) {
+TEST(MountDetection, the_card_and_the_flash_listed_late_in_a_long_table_are_still_seen) {
   Sandbox board;
   std::string table = kBaseTable;
-  for (int i = 0; i < 40; ++i)
+  for (int i = 0; table.size() < 20000; ++i)
     table += "tmpfs /var/volatile" + std::to_string(i) + " tmpfs rw,relatime 0 0\n";
-  ASSERT_GT(table.size(), 1100u);
-  board.write("/proc/mounts", table + kCardLine);
+  board.write("/proc/mounts", table + kCardLine + kNandLine);
   EXPECT_EQ(IsSdMounted(), 1);
+  EXPECT_EQ(IsNanMounted(), 1);
+}
+
+TEST(MountDetection, a_mount_point_cut_by_a_read_boundary_is_still_seen) {
+  Sandbox board;
+  // The card's "/mnt/mmc vfat rw" starts 15 bytes into its line; the table is read in
+  // kilobytes, so these lines put it across the third kilobyte's end.
+  for (size_t shift = 1; shift < 16; ++shift) {
+    size_t line_at = 3072 - 15 - shift;
+    board.write("/proc/mounts", std::string(line_at - 1, '#') + "\n" + kCardLine);
+    EXPECT_EQ(IsSdMounted(), 1) << "card text " << shift << " bytes before the boundary";
+  }
 }
 
 TEST(MountDetection, an_unreadable_table_means_nothing_is_mounted) {

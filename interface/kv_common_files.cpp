@@ -118,15 +118,7 @@ long long statSize(const std::string &path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
 }
 
-bool exists(const std::string &path) {
-  struct statfs st;
-  return kv_statfs(path.c_str(), &st) == 0;
-}
-
-// Every deletion goes through here: the path, whatever its characters, stays one word.
-int removePath(const std::string &path) {
-  return kv::shellf("rm -rf \"%s\"\n", kv::shell_dq(path).c_str());
-}
+bool exists(const std::string &path) { return kv::path_exists(path); }
 
 // The start of a path's extension: its last '.' within the last path component (a dot in
 // a folder name, such as a sandbox's, is no extension); npos when there is none.
@@ -163,7 +155,7 @@ bool deleteFamily(std::string stem) {
   size_t dot = extensionStart(stem);
   if (dot != std::string::npos) stem.resize(dot);
   if (!namesFiles(stem)) return false;
-  for (auto ext : kFamilyExtensions) removePath(stem + std::string(ext));
+  for (auto ext : kFamilyExtensions) kv::remove_path(stem + std::string(ext));
   return true;
 }
 
@@ -175,7 +167,7 @@ void deleteEntryAndFamily(const std::string &path) {
   size_t dot = extensionStart(path);
   if (!family || dot == std::string::npos ||
       !oneOf(std::string_view(path).substr(dot), kFamilyExtensions))
-    removePath(path);
+    kv::remove_path(path);
 }
 
 // Deletes the listing's entries oldest first until more than `limit` bytes were counted.
@@ -194,7 +186,7 @@ int deleteOldestOver(const char *strInPath, long long limit, Takes takes) {
       deleteEntryAndFamily(path);
       return 1;
     }
-    removePath(path);
+    kv::remove_path(path);
   }
   return 0;
 }
@@ -350,7 +342,7 @@ void DeleteAllOthers(const char *strInPath, int nTotalCount, long long limitSpac
     std::string path = entryPath(folder, name);
     if (!isRecordingFile(RecordName{name})) {
       bytes += statSize(path);
-      removePath(path);  // directories too, with what they hold
+      kv::remove_path(path);  // directories too, with what they hold
       ++deleted;
     }
     if (bytes >= limitSpace || (deleted >= nTotalCount && examined >= 5)) break;
@@ -430,7 +422,7 @@ int IsEqualNameExistInDir(const char *strDir, const char *strName) {
 }
 
 int KVDeleteFile(char *strPath) {
-  return strPath && isDeletable(strPath) ? removePath(kv::resolved(strPath)) : -1;
+  return strPath && isDeletable(strPath) ? kv::remove_path(kv::resolved(strPath)) : -1;
 }
 
 int KVDeleteAllExtFile(char *strPath) {

@@ -245,8 +245,8 @@ int GetBuildNumber(char *outNumber) {
 }
 
 void CopyVersionFile(void) {
-  kv::shellf("cp -f %s %s\n", kv::rooted(KV_IMAGE_VERSION_FILE).c_str(),
-             kv::rooted(KV_NAND_MOUNT_POINT).c_str());
+  kv::shellf("cp -f %s %s\n", kv::board_word(KV_IMAGE_VERSION_FILE).c_str(),
+             kv::board_word(KV_NAND_MOUNT_POINT).c_str());
 }
 
 int GetFWVersionStringAsNumber(char *version) {

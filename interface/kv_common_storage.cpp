@@ -49,8 +49,8 @@ constexpr int kRetrySleepMs = 400;      // after a failed umount of ladders C an
 constexpr int kSettleSleepMs = 500;     // after ladder C
 constexpr int kNandFirstSleepMs = 200;  // before ladder D
 
-std::string sdMountPoint() { return kv::rooted(KV_SD_MOUNT_POINT); }
-std::string sdDevice() { return kv::rooted(KV_SD_DEVICE); }
+std::string sdMountPoint() { return kv::board_word(KV_SD_MOUNT_POINT); }
+std::string sdDevice() { return kv::board_word(KV_SD_DEVICE); }
 
 // Ladders A and B: at most three umount commands with 200 ms between them; their status
 // is not looked at, only the mount table. 1: not mounted (any more), -1: still mounted.
@@ -107,14 +107,7 @@ static_assert(flagTextsSize() == KV_FSCK_ERROR_TEXT_SIZE);
 // statfs of a board path or a path handed in; false on failure.
 bool fsStat(const char *path, struct statfs &st) { return kv_statfs(path, &st) == 0; }
 
-bool exists(const std::string &path) {
-  struct statfs st;
-  return fsStat(path.c_str(), st);
-}
-
-int removePath(const std::string &path) {
-  return kv::shellf("rm -rf \"%s\"\n", kv::shell_dq(path).c_str());
-}
+bool exists(const std::string &path) { return kv::path_exists(path); }
 
 // The write test's steps after the file was created; the file stays on failure.
 int verifyWriteTest(const std::string &path, bool written) {
@@ -139,7 +132,7 @@ int verifyWriteTest(const std::string &path, bool written) {
     puts("CheckMemoryWritePossible read path not exist");
     return -1;
   }
-  removePath(path);
+  kv::remove_path(path);
   if (exists(path)) {
     puts("CheckMemoryWritePossible delete path error");
     return -1;
@@ -199,14 +192,16 @@ int SafeUnmountSd(void) {
 }
 
 int MountNand(void) {
-  return kv::shellf("mount -t jffs2 %s %s\n", kv::rooted(KV_NAND_BLOCK_DEVICE).c_str(),
-                    kv::rooted(KV_NAND_MOUNT_POINT).c_str());
+  return kv::shellf("mount -t jffs2 %s %s\n", kv::board_word(KV_NAND_BLOCK_DEVICE).c_str(),
+                    kv::board_word(KV_NAND_MOUNT_POINT).c_str());
 }
 
-int UnmountNand(void) { return kv::shellf("umount %s\n", kv::rooted(KV_NAND_MOUNT_POINT).c_str()); }
+int UnmountNand(void) {
+  return kv::shellf("umount %s\n", kv::board_word(KV_NAND_MOUNT_POINT).c_str());
+}
 
 int UnmountNandLazy(void) {
-  return kv::shellf("umount -l %s\n", kv::rooted(KV_NAND_MOUNT_POINT).c_str());
+  return kv::shellf("umount -l %s\n", kv::board_word(KV_NAND_MOUNT_POINT).c_str());
 }
 
 int SafeUnmountNand(void) {
@@ -216,7 +211,7 @@ int SafeUnmountNand(void) {
 
 int EraseAllNand(void) {
   if (SafeUnmountNand() != 0) return -2;
-  kv::shellf("flash_eraseall %s\n", kv::rooted(KV_NAND_RAW_DEVICE).c_str());
+  kv::shellf("flash_eraseall %s\n", kv::board_word(KV_NAND_RAW_DEVICE).c_str());
   return 0;
 }
 
@@ -244,7 +239,7 @@ int FormatSdcard(void) {
     puts("SD Unmount fail");
     return CHECK_DISK_UNMOUNT_FAIL;
   }
-  kv::shellf("%s\n", kv::rooted(KV_REPARTITION_SCRIPT).c_str());
+  kv::shellf("%s\n", kv::board_word(KV_REPARTITION_SCRIPT).c_str());
   std::string device = sdDevice();
   int result = CHECK_DISK_SUCCESS;
   if (kv::shellf("mkdosfs -s 64 -n " KV_SD_VOLUME_LABEL " %s\n", device.c_str()) != 0) {
@@ -298,7 +293,7 @@ int BootReadCheckDisk(void) {
   return static_cast<int>(strtol(word, nullptr, 10));
 }
 
-void BootDeleteCheckDisk(void) { removePath(kv::rooted(KV_BOOT_CHECK_MARKER)); }
+void BootDeleteCheckDisk(void) { kv::remove_path(kv::rooted(KV_BOOT_CHECK_MARKER)); }
 
 int KVCheckMemoryWritePossible(void) {
   std::string folder = kv::rooted(KV_RECORD_FOLDER);
@@ -310,7 +305,7 @@ int KVCheckMemoryWritePossible(void) {
   char path[KV_PATH_SIZE * 2];
   snprintf(path, sizeof path, "%s/%s_%lld", folder.c_str(), KV_WRITE_TEST_BASE_NAME,
            GetCurrentTimeMillis());
-  if (exists(path)) removePath(path);
+  if (exists(path)) kv::remove_path(path);
 
   File out(fopen(path, "w"));
   if (!out) {

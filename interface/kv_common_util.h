@@ -381,9 +381,17 @@ namespace kv {
 std::string shell_word(std::string_view text);
 /* `text` for use between double quotes in a command line: \ " $ and ` escaped. */
 std::string shell_dq(std::string_view text);
-/* Runs a command formatted into a bounded buffer through the board root; -1 when the
- * command does not fit (it is then not run). */
+/* A board path ("/mnt/mmc"), taken below the board root, as one shell word: on the board
+ * itself the path exactly as written. */
+std::string board_word(std::string_view board_path);
+/* Runs a command formatted into a bounded buffer through the board root, after what the
+ * program printed so far has gone out; -1 when the command does not fit (it is then not
+ * run). */
 int shellf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+/* "rm -rf \"<path>\"\n", the path one word whatever its characters; the status. */
+int remove_path(std::string_view path);
+/* Whether statfs() succeeds on the path: the system's test that a path exists. */
+bool path_exists(std::string_view path);
 /* Whether the board's mount table ("/proc/mounts") holds `needle` (at most 128 characters,
  * the table's own board paths, not rooted). The whole table is read, however long (up to
  * 1 MiB). Open and read failures print the system's two texts ("IsSdMounted GetfreememInfo

@@ -121,8 +121,8 @@ bool contains(std::string_view haystack, std::string_view needle) {
 std::string Sandbox::programDir() { return KV_PROGRAM_BIN_DIR; }
 std::string Sandbox::simDir() { return KV_SIM_BIN_DIR; }
 
-Sandbox::Sandbox() {
-  std::string base = fs::temp_directory_path().string() + "/kvsim.XXXXXX";
+Sandbox::Sandbox(std::string_view name) {
+  std::string base = fs::temp_directory_path().string() + "/" + std::string(name) + ".XXXXXX";
   std::vector<char> tmpl(base.begin(), base.end());
   tmpl.push_back('\0');
   must(mkdtemp(tmpl.data()) != nullptr, "mkdtemp");

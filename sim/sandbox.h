@@ -36,7 +36,9 @@ inline constexpr int kGpsChannelKey = 49609;
 
 class Sandbox {
  public:
-  Sandbox();
+  // The folder is made in the temporary folder as "<name>.XXXXXX". A name with blanks or
+  // shell characters proves that every command quotes the board paths it is given.
+  explicit Sandbox(std::string_view name = "kvsim");
   ~Sandbox();
   Sandbox(const Sandbox &) = delete;
   Sandbox &operator=(const Sandbox &) = delete;

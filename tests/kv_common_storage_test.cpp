@@ -99,6 +99,26 @@ TEST(MountDetection, a_mount_point_cut_by_a_read_boundary_is_still_seen) {
   }
 }
 
+// A board root with a blank and a quote in its name: an unquoted board path would split
+// or break the command, and the tool would not be run on the card or flash at all.
+TEST(MountDetection, every_command_takes_each_board_path_as_one_word) {
+  Sandbox board("kv 'sim");
+  setTable(board, "");
+  EXPECT_EQ(MountSdcard(), 1);
+  EXPECT_EQ(board.commandsOf("mount").back(),
+            "mount -t vfat " + board.root() + "/dev/mmcblk0p1 " + board.root() + "/mnt/mmc");
+  int status = 0;
+  EXPECT_EQ(CheckDiskSdcard(&status), CHECK_DISK_SUCCESS);
+  EXPECT_EQ(board.commandsOf("fsck_msdos").back(),
+            "fsck_msdos -y " + board.root() + "/dev/mmcblk0p1");
+  EXPECT_EQ(SafeUnmountSd(), 0);
+  EXPECT_EQ(MountNand(), 0);
+  EXPECT_EQ(IsNanMounted(), 1);
+  EXPECT_EQ(EraseAllNand(), 0);
+  EXPECT_EQ(board.commandsOf("flash_eraseall").back(),
+            "flash_eraseall " + board.root() + "/dev/mtd4");
+}
+
 TEST(MountDetection, an_unreadable_table_means_nothing_is_mounted) {
   Sandbox board;
   board.remove("/proc/mounts");

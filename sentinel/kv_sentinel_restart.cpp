@@ -7,6 +7,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "KVLog.h"
 #include "board_root.h"
 #include "dm368_zt5_util.h"
@@ -91,15 +93,15 @@ void tellOtherUnit(SysInfo *info) {
     noticeFromRear();
 }
 
+// Each prompt's path is one word of the command, whatever the board root or the language
+// file hold; a command that does not fit is not run.
 void playPrompts() {
   char lang[3] = "";
   char langFile[] = "/mnt/nand/lang";
   KVCheckLanguage(langFile, lang);
   for (const char *prompt : kPrompts) {
-    char command[512];
-    snprintf(command, sizeof command, "aplay %s/%s/%s", kv::rooted(kSoundFolder).c_str(), lang,
-             prompt);
-    kv_system(command);
+    std::string path = std::string(kSoundFolder) + "/" + lang + "/" + prompt;
+    kv::shellf("aplay %s", kv::board_word(path).c_str());
   }
 }
 
@@ -113,7 +115,7 @@ void *restartThread(void *) {
 void KillAndRestart() {
   KVLog("KillAndRestart enter\n");
   playPrompts();
-  for (const char *command : kKillList) kv_system(command);
+  for (const char *command : kKillList) kv::shellf("%s", command);
   SendFileQuitCmd();
   sleepMs(500);
   int sd = SafeUnmountSd();

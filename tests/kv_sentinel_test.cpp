@@ -30,7 +30,8 @@ const char *const kServers[] = {"file_manager", "system_server", "av_server.out"
 // on a pseudo-terminal, and kv_sentinel started last.
 class SentinelBoard {
  public:
-  explicit SentinelBoard(Unit unit, bool running = true) {
+  explicit SentinelBoard(Unit unit, bool running = true, std::string_view root_name = "kvsim")
+      : board(root_name) {
     SysInfo rec = kvsim::defaultSettings();
     rec.kv_config.front_rear_type = static_cast<uint8_t>(unit);
     rec.kv_config.bRunning = running ? 1 : 0;
@@ -338,8 +339,10 @@ INSTANTIATE_TEST_SUITE_P(EachServerEachUnit, HungServer,
 
 class ErrorFlag : public ::testing::TestWithParam<Unit> {};
 
+// On a board root with a blank and a quote in its name: the prompts' paths are built from
+// it, and each must reach aplay as one word.
 TEST_P(ErrorFlag, is_cleared_within_a_second_and_restarts_the_unit) {
-  SentinelBoard unit(GetParam());
+  SentinelBoard unit(GetParam(), true, "kv 'sim");
   unit.startSentinel();
   ASSERT_TRUE(
       unit.waitFor([&] { return unit.watchdogRequests("kv_server", kKvWatchdog) > 0; }, 20s));
@@ -352,6 +355,10 @@ TEST_P(ErrorFlag, is_cleared_within_a_second_and_restarts_the_unit) {
   EXPECT_TRUE(unit.waitFor([&] { return contains(unit.out(), "KillAndRestart exit\n"); }, 2s));
   EXPECT_TRUE(contains(unit.out(), "error reported... restart\n"));
   EXPECT_TRUE(contains(unit.log(), "error reported... restart\n"));
+  std::string sounds = unit.board.path("/opt/vcam/sounds/JA/");
+  EXPECT_EQ(unit.board.commandsOf("aplay"),
+            (std::vector<std::string>{"aplay " + sounds + "27_recording_not_working.wav",
+                                      "aplay " + sounds + "03_travelogbox_restart.wav"}));
   std::this_thread::sleep_for(500ms);
   std::string sent = unit.serialBytes();
   if (GetParam() == kSingle) {

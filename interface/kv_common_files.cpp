@@ -15,12 +15,12 @@
 #include <sys/statfs.h>
 #include <time.h>
 
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "board_root.h"
 #include "kv_common_util.h"
+#include "kv_owners.hpp"
 
 // The per-kind records are filled in place for C callers built for the board as well.
 static_assert(sizeof(RecordFileSize) == 32);
@@ -79,36 +79,16 @@ const char *unitSuffix(int role) {
   return "";
 }
 
-// A folder listing sorted by name, freed entry by entry.
-struct SortedListing {
-  struct dirent **entries = nullptr;
-  int count = -1;
-  explicit SortedListing(const std::string &folder)
-      : count(scandir(folder.c_str(), &entries, nullptr, alphasort)) {}
-  ~SortedListing() {
-    for (int i = 0; i < count; ++i) free(entries[i]);
-    free(entries);
-  }
-  SortedListing(const SortedListing &) = delete;
-  SortedListing &operator=(const SortedListing &) = delete;
-  bool ok() const { return count >= 0; }
-  const char *name(int i) const { return entries[i]->d_name; }
-};
+using Dir = kv::UniqueDir;
+using File = kv::UniqueFile;
+using Pipe = kv::UniquePipe;
 
-struct DirCloser {
-  void operator()(DIR *d) const { closedir(d); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
-
-struct FileCloser {
-  void operator()(FILE *f) const { fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-struct PipeCloser {
-  void operator()(FILE *f) const { kv_pclose(f); }
-};
-using Pipe = std::unique_ptr<FILE, PipeCloser>;
+// A folder listing sorted by name; empty when the folder cannot be read.
+kv::DirListing sortedListing(const std::string &folder) {
+  kv::DirListing list;
+  list.scan(folder.c_str(), nullptr, alphasort);
+  return list;
+}
 
 std::string entryPath(const std::string &folder, const char *name) { return folder + "/" + name; }
 
@@ -175,9 +155,9 @@ template <typename Takes>
 int deleteOldestOver(const char *strInPath, long long limit, Takes takes) {
   if (!strInPath) return 0;
   std::string folder = kv::resolved(strInPath);
-  SortedListing list(folder);
+  kv::DirListing list = sortedListing(folder);
   long long total = 0;
-  for (int i = 0; i < list.count; ++i) {
+  for (int i = 0; i < list.size(); ++i) {
     const char *name = list.name(i);
     if (isDotEntry(name) || !takes(RecordName{name})) continue;
     std::string path = entryPath(folder, name);
@@ -279,8 +259,8 @@ int GetRecordFileLength(void) {
 
 int GetCountByRecordType(const char *strInPath, RecordFileCount *pCount) {
   if (!strInPath || !pCount) return -1;
-  SortedListing list(kv::resolved(strInPath));
-  for (int i = 0; i < list.count; ++i) {
+  kv::DirListing list = sortedListing(kv::resolved(strInPath));
+  for (int i = 0; i < list.size(); ++i) {
     const char *name = list.name(i);
     if (isDotEntry(name)) continue;
     RecordName r{name};
@@ -332,10 +312,10 @@ int GetSizeByRecordType(const char *strInPath, RecordFileSize *pRecordFileSize) 
 void DeleteAllOthers(const char *strInPath, int nTotalCount, long long limitSpace) {
   if (!strInPath) return;
   std::string folder = kv::resolved(strInPath);
-  SortedListing list(folder);
+  kv::DirListing list = sortedListing(folder);
   int examined = 0, deleted = 0;
   long long bytes = 0;
-  for (int i = 0; i < list.count; ++i) {
+  for (int i = 0; i < list.size(); ++i) {
     const char *name = list.name(i);
     if (isDotEntry(name)) continue;
     ++examined;

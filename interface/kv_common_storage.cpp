@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,17 +24,7 @@
 
 namespace {
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) close(fd);
-  }
-};
-
-struct FileCloser {
-  void operator()(FILE *f) const { fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using File = kv::UniqueFile;
 
 // The mount table is read whole, in chunks, up to this bound (a board with many mounts may
 // list the card or the flash after the first kilobyte; a table without an end is cut).
@@ -278,9 +267,9 @@ int BootWriteCheckDisk(char *strResult) {
   // read past its end, and the file always holds the NUL padding readers expect.
   char record[KV_BOOT_CHECK_MARKER_SIZE] = {0};
   memcpy(record, strResult, strnlen(strResult, sizeof record));
-  FdCloser f{kv_open(KV_BOOT_CHECK_MARKER, O_WRONLY | O_CREAT | O_TRUNC, 0644)};
-  if (f.fd < 0) return 0;
-  ssize_t n = write(f.fd, record, sizeof record);
+  kv::UniqueFd f(kv_open(KV_BOOT_CHECK_MARKER, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  if (!f) return 0;
+  ssize_t n = write(f.get(), record, sizeof record);
   (void)n;  // a marker that cannot be written reads as "no result" at the next boot
   return 0;
 }
@@ -327,14 +316,14 @@ int KVCheckMemoryWritePossible(void) {
 }
 
 int KVGetfreememInfo(void) {
-  FdCloser f{kv_open(KV_MEMORY_TABLE, O_RDONLY)};
-  if (f.fd < 0) {
+  kv::UniqueFd f(kv_open(KV_MEMORY_TABLE, O_RDONLY));
+  if (!f) {
     puts("GetfreememInfo open file fail ");
     return -1;
   }
   // The first lines of the table hold MemFree and Cached.
   char text[200] = {0};
-  ssize_t n = read(f.fd, text, sizeof text - 1);
+  ssize_t n = read(f.get(), text, sizeof text - 1);
   if (n <= 0) {
     printf("read device error !!");
     return -1;

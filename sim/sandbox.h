@@ -115,6 +115,7 @@ class Sandbox {
     bool collected = false;
     int status = 0;
   };
+  std::string findProgram(const std::string &name) const;
   void collect(pid_t pid);
   void buildTree() const;
   void stopAll();
@@ -126,6 +127,7 @@ class Sandbox {
   std::map<pid_t, Child> children_;
   std::vector<int> ipc_keys_;
   std::vector<int> fds_;
+  unsigned starts_ = 0;
 };
 
 // Driver nodes, flash mount and installed files of a new board (sandbox_board.cpp).

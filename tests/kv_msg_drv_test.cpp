@@ -196,6 +196,22 @@ TEST_F(Bus, command_from_rear_20_is_one_way_id_420_with_the_int_20_in_the_slot) 
   EXPECT_EQ(slotInt(6), 20);
 }
 
+TEST_F(Bus, ids_0_and_1_send_their_slot_below_the_segment_and_no_payload) {
+  join(6);
+  struct Case {
+    int id, offset;
+  } cases[] = {{1, -12288}, {0, -24576}};
+  for (const Case &c : cases) {
+    SetKVProcId(c.id);
+    EXPECT_EQ(KVMSG_UpdateOSD(), 0) << "id " << c.id;
+    KV_MSG_BUF rec;
+    ASSERT_TRUE(take(rec)) << "id " << c.id;
+    EXPECT_EQ(rec.offset, c.offset) << "id " << c.id;
+    EXPECT_EQ(KVMSG_CommandFromRear(20), -1) << "id " << c.id << ": a payload has no slot";
+    EXPECT_EQ(queued().first, 0ul) << "id " << c.id;
+  }
+}
+
 TEST_F(Bus, watchdog_asks_from_its_slot_and_returns_the_reply_length) {
   join(16);
   FakeServer server([](KV_MSG_BUF &r) { r.length = 7; });

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -79,27 +80,63 @@ class Settings : public testing::Test {
 
 // ---- layout -----------------------------------------------------------------------------------
 
+// The kv_config fields the system's programs read and write, each at the offset the
+// record's layout gives it (written out here): set by name in the live record, they must
+// reach the manager's store at exactly that place.
 TEST_F(Settings, kv_config_fields_reach_the_store_at_the_offsets_peers_read) {
   struct Field {
     const char *name;
     size_t offset, size;
     void *at;
   };
-  std::vector<Field> fields;
-#define KV_FIELD(f, off) fields.push_back({#f, off, sizeof live->kv_config.f, &live->kv_config.f});
-  KV_CONFIG_LAYOUT(KV_FIELD)
+#define KV_FIELD(f, off) \
+  Field { #f, off, sizeof live->kv_config.f, &live->kv_config.f }
+  const Field fields[] = {
+      KV_FIELD(bRunning, 11808),
+      KV_FIELD(record_state, 11812),
+      KV_FIELD(restart_state, 11926),
+      KV_FIELD(wifi_ap_ssid, 11927),
+      KV_FIELD(wifi_ap_pwd, 11959),
+      KV_FIELD(gps_speed_display, 11981),
+      KV_FIELD(gps_speed, 11984),
+      KV_FIELD(gps_sync_time, 11989),
+      KV_FIELD(gps_sync_time_activate, 11990),
+      KV_FIELD(gps_sync_time_counter, 11992),
+      KV_FIELD(gps_sync_time_time, 12000),
+      KV_FIELD(gps_timezone, 12004),
+      KV_FIELD(gps_proc_alive, 12008),
+      KV_FIELD(gps_cable_connected, 12009),
+      KV_FIELD(gps_need_alert, 12010),
+      KV_FIELD(system_drive_park_state, 12164),
+      KV_FIELD(error_flag, 12170),
+      KV_FIELD(osd_speed_display_type, 12204),
+      KV_FIELD(drive_stop_count, 12220),
+      KV_FIELD(mac_address, 12428),
+      KV_FIELD(front_rear_type, 12471),
+      KV_FIELD(rear_connected, 12472),
+      KV_FIELD(remote_device_on, 12545),
+      KV_FIELD(file_name_order_type, 12546),
+      KV_FIELD(file_name_sync_type, 12547),
+      KV_FIELD(file_name_tmp_time, 12552),
+      KV_FIELD(recording_interval_drive_2ch, 12556),
+      KV_FIELD(use_rec_parking_always_2ch, 12557),
+      KV_FIELD(button_control_2ch, 12558),
+      KV_FIELD(last_rear_alive_received, 12560),
+      KV_FIELD(park_shutdown_voltage_2ch, 12576),
+      KV_FIELD(park_voltage_2ch, 12584),
+      KV_FIELD(is_sdxc, 12595),
+  };
 #undef KV_FIELD
-  ASSERT_EQ(fields.front().offset, 11808u);
   memset(live.get(), 0, sizeof(SysInfo));
-  for (size_t i = 0; i < fields.size(); ++i)
-    memset(fields[i].at, static_cast<int>(i % 250 + 1), fields[i].size);
+  for (size_t i = 0; i < std::size(fields); ++i)
+    memset(fields[i].at, static_cast<int>(i + 1), fields[i].size);
 
   ASSERT_EQ(fRequestWrite(), 0);
   std::string store = board.read(kvsim::kSettingsStore);
   ASSERT_EQ(store.size(), 12600u);
-  for (size_t i = 0; i < fields.size(); ++i)
+  for (size_t i = 0; i < std::size(fields); ++i)
     EXPECT_EQ(store.substr(fields[i].offset, fields[i].size),
-              std::string(fields[i].size, static_cast<char>(i % 250 + 1)))
+              std::string(fields[i].size, static_cast<char>(i + 1)))
         << fields[i].name << " at " << fields[i].offset;
 }
 

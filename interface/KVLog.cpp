@@ -185,13 +185,11 @@ int log_to_file(int level, const char *filename, const char *text) {
   copy_text(s.last_name, sizeof s.last_name, filename);
   char line[kLineSize];
   size_t len = format_line_locked(text, line, sizeof line);
-  int fd = open(filename, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  kv::UniqueFd file(open(filename, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  if (!file)
     write_whole(stderr, line, len);  // a file that cannot be opened: standard error
-  } else {
-    write_fd(fd, line, len);
-    close(fd);
-  }
+  else
+    write_fd(file.get(), line, len);
   return static_cast<int>(len);
 }
 

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "kv_owners.hpp"
+
 namespace {
 
 #ifdef KV_BOARD_BUILD
@@ -43,20 +45,18 @@ uint64_t fnv1a(const void *data, size_t len, uint64_t hash = 1469598103934665603
 // them).
 int rewrite_modules(const std::string &modules, const char *name, bool add) {
   std::string kept;
-  if (FILE *in = fopen(modules.c_str(), "r")) {
+  if (kv::UniqueFile in{fopen(modules.c_str(), "r")}) {
     char line[512];
-    while (fgets(line, sizeof line, in)) {
+    while (fgets(line, sizeof line, in.get())) {
       size_t n = strcspn(line, " \n");
       if (n == strlen(name) && strncmp(line, name, n) == 0) continue;
       kept += line;
     }
-    fclose(in);
   }
   if (add) kept += std::string(name) + " 0 0 - Live 0x00000000\n";
-  FILE *out = fopen(modules.c_str(), "w");
+  kv::UniqueFile out(fopen(modules.c_str(), "w"));
   if (!out) return -1;
-  fputs(kept.c_str(), out);
-  fclose(out);
+  fputs(kept.c_str(), out.get());
   return 0;
 }
 
@@ -116,10 +116,10 @@ int kv_ipc_key(int key) {
 int kv_set_clock(const struct timespec *ts) {
   if (!ts) return -1;
   if (!has_sysroot()) return clock_settime(CLOCK_REALTIME, ts);
-  FILE *f = kv_fopen("/sim/clock", "w");
+  kv::UniqueFile f(kv_fopen("/sim/clock", "w"));
   if (!f) return -1;
-  fprintf(f, "%lld %ld\n", static_cast<long long>(ts->tv_sec), static_cast<long>(ts->tv_nsec));
-  fclose(f);
+  fprintf(f.get(), "%lld %ld\n", static_cast<long long>(ts->tv_sec),
+          static_cast<long>(ts->tv_nsec));
   return 0;
 }
 

@@ -403,6 +403,10 @@ void sleep_ms(int ms);
 /* The tick: milliseconds of the monotonic clock (seconds * 1000 + nanoseconds / 1000000)
  * as a signed 64-bit value. Every interval of the programs is measured with it. */
 int64_t tick_ms();
+/* Sleeps until the tick reaches `deadline`, an absolute moment, so that a loop paced by
+ * deadlines does not drift by the time its own work takes. False when a signal cut the
+ * sleep short (the caller decides whether to sleep on). */
+bool sleep_until_tick(int64_t deadline);
 }  // namespace kv
 #endif
 

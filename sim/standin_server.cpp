@@ -13,7 +13,6 @@
 #include <thread>
 
 #include "kv_common_util.h"
-#include "kv_owners.hpp"
 
 namespace kvsim {
 namespace {
@@ -22,17 +21,13 @@ std::string controlFolder(const Control &control) {
   return simPath("/sim/ctl/" + control.server());
 }
 
-// An inotify descriptor on the server's control folder; -1 when it cannot be had (the
+// An inotify descriptor on the server's control folder; none when it cannot be had (the
 // callers then look at the files every time).
-int watchFolder(const Control &control) {
-  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (fd < 0) return -1;
+kv::UniqueFd watchFolder(const Control &control) {
+  kv::UniqueFd fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   const uint32_t kChanges =
       IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM;
-  if (inotify_add_watch(fd, controlFolder(control).c_str(), kChanges) < 0) {
-    close(fd);
-    return -1;
-  }
+  if (fd && inotify_add_watch(fd.get(), controlFolder(control).c_str(), kChanges) < 0) fd.reset();
   return fd;
 }
 
@@ -66,7 +61,7 @@ void endNow(int) { _exit(0); }
 // the queue for good. Runs with every signal blocked, so that SIGTERM and SIGINT reach
 // the other threads.
 void exitWatcher(Control control) {
-  kv::UniqueFd watch(watchFolder(control));
+  kv::UniqueFd watch = watchFolder(control);
   for (;;) {
     if (control.has("exit")) _exit(control.number("exit", 0));
     awaitChange(watch.get());
@@ -90,16 +85,12 @@ const std::string &ReplyPlan::text(const std::string &key) const {
 
 // ---- controls ------------------------------------------------------------------------
 
-Controls::Controls(const Control &control) : control_(control), watch_fd_(watchFolder(control)) {
+Controls::Controls(const Control &control) : control_(control), watch_(watchFolder(control)) {
   load();
 }
 
-Controls::~Controls() {
-  if (watch_fd_ >= 0) close(watch_fd_);
-}
-
 void Controls::refresh() {
-  if (drainChanges(watch_fd_)) load();
+  if (drainChanges(watch_.get())) load();
 }
 
 void Controls::load() {
@@ -119,7 +110,7 @@ void Controls::load() {
 }
 
 void Controls::waitForChange() {
-  awaitChange(watch_fd_);
+  awaitChange(watch_.get());
   refresh();
 }
 
@@ -147,19 +138,12 @@ bool Controls::holdBeforeAnswer(const ReplyPlan &plan) {
 RequestLog::RequestLog(const Control &control)
     : path_(simPath("/sim/log/" + control.server() + ".log")) {}
 
-RequestLog::~RequestLog() {
-  if (fd_ >= 0) close(fd_);
-}
-
 void RequestLog::write(std::string &line) {
   struct stat st;
-  if (fd_ >= 0 && (fstat(fd_, &st) != 0 || st.st_nlink == 0)) {
-    close(fd_);
-    fd_ = -1;
-  }
-  if (fd_ < 0) fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd_ && (fstat(fd_.get(), &st) != 0 || st.st_nlink == 0)) fd_.reset();
+  if (!fd_) fd_.reset(open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   line += '\n';
-  if (fd_ >= 0 && ::write(fd_, line.data(), line.size()) < 0) perror("stand-in: log");
+  if (fd_ && ::write(fd_.get(), line.data(), line.size()) < 0) perror("stand-in: log");
 }
 
 // ---- start-up ----------------------------------------------------------------------------

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "kv_owners.hpp"
 #include "msg_util.h"
 #include "standin.h"
 
@@ -47,7 +48,6 @@ struct ReplyPlan {
 class Controls {
  public:
   explicit Controls(const Control &control);
-  ~Controls();
   Controls(const Controls &) = delete;
   Controls &operator=(const Controls &) = delete;
 
@@ -65,7 +65,7 @@ class Controls {
   void waitForChange();
 
   const Control &control_;
-  int watch_fd_ = -1;
+  kv::UniqueFd watch_;
   bool hang_ = false, quiet_ = false, die_ = false;
   int die_status_ = 1;
   std::map<std::string, std::string> defaults_;
@@ -78,14 +78,13 @@ class Controls {
 class RequestLog {
  public:
   explicit RequestLog(const Control &control);
-  ~RequestLog();
   RequestLog(const RequestLog &) = delete;
   RequestLog &operator=(const RequestLog &) = delete;
   void write(std::string &line);
 
  private:
   std::string path_;
-  int fd_ = -1;
+  kv::UniqueFd fd_;
 };
 
 // What every stand-in does first: makes its control folder, ends at once with status 0 on

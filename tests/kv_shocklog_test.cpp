@@ -18,6 +18,7 @@
 #include "dm368_zt5_util.h"
 #include "gsensor_motion.h"
 #include "gsf_reader.h"
+#include "kv_common_util.h"
 #include "kv_msg_drv.h"
 #include "msg_util.h"
 #include "sandbox.h"
@@ -37,11 +38,7 @@ constexpr int64_t kJitterMs = 100;
 constexpr int kServerBattery = 3600;
 constexpr const char *kRecordings = "/mnt/mmc/Recordings";
 
-int64_t monoMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+int64_t monoMs() { return kv::tick_ms(); }
 
 // Seconds between the header's "YYYYMMDDhhmmss" (local time) and `reference`.
 double headerOffsetFrom(const std::string &digits, time_t reference) {

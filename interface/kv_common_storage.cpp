@@ -33,15 +33,16 @@ constexpr size_t kMountTableChunk = 1024;
 // Longest text looked for in the table; its last bytes are carried from chunk to chunk.
 constexpr size_t kMountNeedleMax = 128;
 
-constexpr int kLadderSleepMs = 200;     // between the umount commands of ladders A and B
-constexpr int kRetrySleepMs = 400;      // after a failed umount of ladders C and D
-constexpr int kSettleSleepMs = 500;     // after ladder C
-constexpr int kNandFirstSleepMs = 200;  // before ladder D
+constexpr int kLadderSleepMs = 200;     // between the umount commands of unmountSdLadder
+constexpr int kRetrySleepMs = 400;      // after a failed umount of SafeUnmountSd/SafeUnmountNand
+constexpr int kSettleSleepMs = 500;     // at the end of SafeUnmountSd
+constexpr int kNandFirstSleepMs = 200;  // at the start of SafeUnmountNand
 
 std::string sdMountPoint() { return kv::board_word(KV_SD_MOUNT_POINT); }
 std::string sdDevice() { return kv::board_word(KV_SD_DEVICE); }
 
-// Ladders A and B: at most three umount commands with 200 ms between them; their status
+// The unmount before MountSdcard, FormatSdcard and DoBootCheckDiskSdCard, and all of
+// UmountSdcardRepeat: at most three umount commands with 200 ms between them; their status
 // is not looked at, only the mount table. 1: not mounted (any more), -1: still mounted.
 int unmountSdLadder() {
   if (!IsSdMounted()) return 1;
@@ -57,8 +58,9 @@ int unmountSdLadder() {
   return -1;
 }
 
-// Ladders C and D: up to `attempts` umount commands; a command that succeeds ends the
-// ladder, a failed one is followed by 400 ms and a look at the table. True when still mounted.
+// SafeUnmountSd and SafeUnmountNand: up to `attempts` umount commands; a command that
+// succeeds ends the ladder, a failed one is followed by 400 ms and a look at the table. True when
+// still mounted.
 bool unmountUntilGone(int (*mounted)(), int (*unmount)(), int attempts) {
   if (mounted()) {
     for (int i = 0; i < attempts; ++i) {

@@ -146,8 +146,8 @@ struct LadderCase {
   int result;
 };
 
-// Ladders A and B: three umount commands at most, 200 ms apart.
-TEST(UnmountLadderB, command_counts_sleeps_and_results) {
+// UmountSdcardRepeat: three umount commands at most, 200 ms apart.
+TEST(UmountSdcardRepeat, command_counts_sleeps_and_results) {
   const LadderCase cases[] = {
       {"not mounted", false, {}, 0, 0, 1},
       {"first umount works", true, {}, 1, 0, 1},
@@ -170,7 +170,7 @@ TEST(UnmountLadderB, command_counts_sleeps_and_results) {
   }
 }
 
-TEST(UnmountLadderA, mounting_goes_on_when_the_card_stays_mounted) {
+TEST(MountSdcard, mounting_goes_on_when_the_card_stays_mounted) {
   Sandbox board;
   board.append("/proc/mounts", kCardLine);
   failCalls(board, "umount", {1, 2, 3});
@@ -183,8 +183,8 @@ TEST(UnmountLadderA, mounting_goes_on_when_the_card_stays_mounted) {
     EXPECT_EQ(line, "umount " + board.root() + "/mnt/mmc");
 }
 
-// Ladder C: up to six commands, 400 ms after each failure, then 500 ms.
-TEST(UnmountLadderC, command_counts_sleeps_and_results) {
+// SafeUnmountSd: up to six commands, 400 ms after each failure, then 500 ms.
+TEST(SafeUnmountSd, command_counts_sleeps_and_results) {
   const LadderCase cases[] = {
       {"not mounted", false, {}, 0, 500, 0},
       {"first umount works", true, {}, 1, 500, 0},
@@ -204,7 +204,7 @@ TEST(UnmountLadderC, command_counts_sleeps_and_results) {
   }
 }
 
-TEST(UnmountLadderC, a_card_that_goes_away_after_a_failed_command_ends_the_ladder) {
+TEST(SafeUnmountSd, a_card_that_goes_away_after_a_failed_command_ends_the_ladder) {
   Sandbox board;
   board.append("/proc/mounts", kCardLine);
   board.scriptTool("umount", ToolScript{1, "", 0});
@@ -218,8 +218,8 @@ TEST(UnmountLadderC, a_card_that_goes_away_after_a_failed_command_ends_the_ladde
   EXPECT_EQ(board.commandsOf("umount").size(), 1u);
 }
 
-// Ladder D: 200 ms first, up to four commands with 400 ms after each failure.
-TEST(UnmountLadderD, command_counts_sleeps_and_results) {
+// SafeUnmountNand: 200 ms first, up to four commands with 400 ms after each failure.
+TEST(SafeUnmountNand, command_counts_sleeps_and_results) {
   const LadderCase cases[] = {
       {"not mounted", false, {}, 0, 200, 0},
       {"first umount works", true, {}, 1, 200, 0},

@@ -40,6 +40,7 @@ TEST(SandboxProcesses, an_ended_program_keeps_its_number_until_the_sandbox_stops
   EXPECT_EQ(errno, ECHILD);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
 // Set in the child of every fork of this process, before it runs anything else.
 volatile sig_atomic_t g_forked_child = 0;
 void markForkedChild() { g_forked_child = 1; }
@@ -49,6 +50,7 @@ void endIfChildAllocates(const volatile void *, size_t) {
 void endIfChildFrees(const volatile void *) {
   if (g_forked_child) _exit(99);
 }
+#endif
 
 // The tests have threads: a child that allocated (or took the environment's lock) between
 // fork and exec could wait for good on a lock another thread held at the fork. Every

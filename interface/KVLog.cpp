@@ -14,16 +14,18 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 
 #include "board_root.h"
 #include "dm368_zt5_util.h"
+#include "kv_common_util.h"
+#include "kv_owners.hpp"
 
 namespace {
 
 constexpr size_t kPathSize = 256;  // hourly path and remembered file name
 constexpr size_t kExtSize = 16;
-constexpr size_t kDateSize = 20;       // "YYYY-MM-DD hh:mm:ss" and its terminator
-constexpr size_t kCommandSize = 1024;  // room for the board root in front of every path
+constexpr size_t kDateSize = 20;  // "YYYY-MM-DD hh:mm:ss" and its terminator
 constexpr size_t kRootedSize = 512;
 // Date, " [tag]", ": " and the longest message.
 constexpr size_t kLineSize = kDateSize + 3 + KV_LOG_TAG_SIZE + 2 + KV_LOG_MESSAGE_SIZE;
@@ -33,7 +35,6 @@ constexpr const char kFlashMount[] = "/mnt/nand";
 constexpr const char kCardMount[] = "/mnt/mmc";
 constexpr const char kFtpLog[] = "/var/log/bftpd.log";
 constexpr const char kCardSettings[] = "/mnt/mmc/Config/setting.ini";
-constexpr const char kMounts[] = "/proc/mounts";
 // The export's fixed staging folder, plain archive and pass-phrase file.
 constexpr const char kStaging[] = "/log";
 constexpr const char kPlainArchive[] = "/travelogbox.system_log.tar.gz";
@@ -184,65 +185,19 @@ int log_to_file(int level, const char *filename, const char *text) {
   copy_text(s.last_name, sizeof s.last_name, filename);
   char line[kLineSize];
   size_t len = format_line_locked(text, line, sizeof line);
-  int fd = open(filename, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  kv::UniqueFd file(open(filename, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  if (!file)
     write_whole(stderr, line, len);  // a file that cannot be opened: standard error
-  } else {
-    write_fd(fd, line, len);
-    close(fd);
-  }
+  else
+    write_fd(file.get(), line, len);
   return static_cast<int>(len);
 }
 
 // ---- shell commands ------------------------------------------------------------------
 
-// Runs a command built from rooted paths. A command that does not fit its buffer is not
-// run at all: a cut "rm -rf" could name a different folder.
-__attribute__((format(printf, 1, 2))) void run_command(const char *format, ...) {
-  char command[kCommandSize];
-  va_list ap;
-  va_start(ap, format);
-  int n = vsnprintf(command, sizeof command, format, ap);
-  va_end(ap);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof command) {
-    fputs("KVLog: command too long, not run\n", stderr);
-    return;
-  }
-  fflush(stdout);  // what the program printed comes before what the command prints
-  fflush(stderr);
-  kv_system(command);
-}
-
-// A path from a folder listing as one shell word. The usual form is the path in double
-// quotes; a name holding a character the shell would still interpret there ($ ` " \ or a
-// control character) is single-quoted instead, so no file name can run a command.
-bool quote_path(const char *path, char *out, size_t size) {
-  bool plain = true;
-  for (const char *p = path; *p; ++p)
-    if (strchr("$`\"\\", *p) || static_cast<unsigned char>(*p) < 0x20) plain = false;
-  if (plain) {
-    int n = snprintf(out, size, "\"%s\"", path);
-    return n >= 0 && static_cast<size_t>(n) < size;
-  }
-  size_t o = 0;
-  auto put = [&](char c) {
-    if (o + 1 >= size) return false;
-    out[o++] = c;
-    return true;
-  };
-  if (!put('\'')) return false;
-  for (const char *p = path; *p; ++p) {
-    if (*p == '\'') {
-      for (const char *q = "'\\''"; *q; ++q)
-        if (!put(*q)) return false;
-    } else if (!put(*p)) {
-      return false;
-    }
-  }
-  if (!put('\'')) return false;
-  out[o] = '\0';
-  return true;
-}
+// Board paths in commands are rooted and quoted as one word each (kv::board_word); a glob
+// stays outside the quotes.
+std::string word(const char *board_path) { return kv::board_word(board_path); }
 
 // ---- old-file removal ----------------------------------------------------------------
 
@@ -253,15 +208,6 @@ int not_dot(const struct dirent *e) {
 int by_name(const struct dirent **a, const struct dirent **b) {
   return strcmp((*a)->d_name, (*b)->d_name);
 }
-
-struct DirList {
-  struct dirent **entries = nullptr;
-  int count = 0;
-  ~DirList() {
-    for (int i = 0; i < count; ++i) free(entries[i]);
-    free(entries);
-  }
-};
 
 int64_t entry_size(const char *dir, const char *name) {
   char path[kRootedSize + 256];
@@ -275,21 +221,15 @@ int64_t entry_size(const char *dir, const char *name) {
 void remove_old_files() {
   char dir[kRootedSize];
   if (!rooted(KV_LOG_DIR, dir)) return;
-  DirList list;
-  list.count = scandir(dir, &list.entries, not_dot, by_name);
-  if (list.count < 0) {
-    list.count = 0;
-    return;
-  }
+  kv::DirListing list;
+  if (!list.scan(dir, not_dot, by_name)) return;
   int64_t total = 0;
-  for (int i = 0; i < list.count; ++i) total += entry_size(dir, list.entries[i]->d_name);
+  for (int i = 0; i < list.size(); ++i) total += entry_size(dir, list.name(i));
   if (total < KV_LOG_PRUNE_LIMIT) return;
-  for (int i = 0; i < list.count; ++i) {
-    const char *name = list.entries[i]->d_name;
+  for (int i = 0; i < list.size(); ++i) {
+    const char *name = list.name(i);
     int64_t size = entry_size(dir, name);
-    char path[kRootedSize + 256], quoted[2 * sizeof path];
-    snprintf(path, sizeof path, "%s%s", dir, name);
-    if (quote_path(path, quoted, sizeof quoted)) run_command("rm -rf %s\n", quoted);
+    kv::remove_path(std::string(dir) + name);
     KVLogWriteFileF(KV_LOG_LEVEL, __FILE__, __LINE__, "KVRemoveOldFiles", state().path,
                     "N LOG DEL=%s\n", name);
     total -= size;
@@ -387,8 +327,7 @@ void KVLogInitialize(const char *szTag, int bSaveToFile, const char *szLogPath) 
   if (szLogPath && szLogPath[0]) {
     copy_text(s.path, sizeof s.path, szLogPath);
   } else {
-    char dir[kRootedSize];
-    if (rooted(KV_LOG_DIR, dir)) run_command("mkdir -p %s\n", dir);
+    kv::shellf("mkdir -p %s\n", word(KV_LOG_DIR).c_str());
   }
 }
 
@@ -470,22 +409,8 @@ void KVGetDateTime(char *pBuf) {
   if (pBuf) format_date(pBuf, kDateSize, local_time(now()));
 }
 
-int IsNanMountedL(void) {
-  char table[1024] = {};
-  int fd = kv_open(kMounts, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    puts("IsSdMounted GetfreememInfo open file fail ");
-    return 0;
-  }
-  ssize_t n = read(fd, table, sizeof table - 1);
-  close(fd);
-  if (n <= 0) {
-    fputs("IsSdMounted read device error !!", stdout);
-    return 0;
-  }
-  // The mount point as the board's mount table names it (not rooted).
-  return strstr(table, kFlashMount) ? 1 : 0;
-}
+// The mount point as the board's mount table names it (not rooted).
+int IsNanMountedL(void) { return kv::mount_table_has(kFlashMount) ? 1 : 0; }
 
 int KVLogHex(int level, const char *, int, const char *, const char *title, const char *data,
              int maxsize) {
@@ -508,48 +433,38 @@ int KVLogHex(int level, const char *, int, const char *, const char *title, cons
   return 0;
 }
 
-void KVLogRemoveAll(void) {
-  char dir[kRootedSize];
-  if (rooted(KV_LOG_DIR, dir)) run_command("rm -f %s/*", dir);
-}
+void KVLogRemoveAll(void) { kv::shellf("rm -f %s/*", word(KV_LOG_DIR).c_str()); }
 
 void KVNandDumpToSd(void) {
-  char flash[kRootedSize], card[kRootedSize];
-  if (!rooted(kFlashMount, flash) || !rooted(kCardMount, card)) return;
-  run_command("mkdir -p %s/nand\n", card);
-  run_command("cp -f %s/*.* %s/nand/\n", flash, card);
+  std::string flash = word(kFlashMount), card = word(kCardMount);
+  kv::shellf("mkdir -p %s/nand\n", card.c_str());
+  kv::shellf("cp -f %s/*.* %s/nand/\n", flash.c_str(), card.c_str());
 }
 
 void KVLogDumpToSd(void) {
-  char logs[kRootedSize], card[kRootedSize], ftp[kRootedSize];
-  if (!rooted(KV_LOG_DIR, logs) || !rooted(kCardMount, card) || !rooted(kFtpLog, ftp)) return;
-  run_command("mkdir -p %s/log\n", card);
-  run_command("cp -f %s*%s %s/log/\n", logs, ".log", card);
-  run_command("cp -f %s %s/log/\n", ftp, card);
+  std::string logs = word(KV_LOG_DIR), card = word(kCardMount);
+  kv::shellf("mkdir -p %s/log\n", card.c_str());
+  kv::shellf("cp -f %s*%s %s/log/\n", logs.c_str(), ".log", card.c_str());
+  kv::shellf("cp -f %s %s/log/\n", word(kFtpLog).c_str(), card.c_str());
 }
 
 void KVTravelogboxSystemLogToSd(void) {
-  char staging[kRootedSize], logs[kRootedSize], ftp[kRootedSize], settings[kRootedSize],
-      plain[kRootedSize], plain_prefix[kRootedSize], key[kRootedSize], card[kRootedSize];
-  // Every path or nothing: a missing one would leave "rm -rf" with a bare prefix.
-  if (!rooted(kStaging, staging) || !rooted(KV_LOG_DIR, logs) || !rooted(kFtpLog, ftp) ||
-      !rooted(kCardSettings, settings) || !rooted(kPlainArchive, plain) ||
-      !rooted(kPlainArchivePrefix, plain_prefix) || !rooted(kPassPhrase, key) ||
-      !rooted(kCardMount, card))
-    return;
+  std::string staging = word(kStaging), plain = word(kPlainArchive);
   struct tm tm = local_time(now());
   int year = tm.tm_year + 1900, month = tm.tm_mon + 1;
   fputs("travelogbox_system_log detected.", stdout);
-  run_command("mkdir -p %s\n", staging);
-  run_command("cp %s* %s %s %s/\n", logs, ftp, settings, staging);
-  run_command("tar zcvf %s %s/\n", plain, staging);
-  run_command(
+  kv::shellf("mkdir -p %s\n", staging.c_str());
+  kv::shellf("cp %s* %s %s %s/\n", word(KV_LOG_DIR).c_str(), word(kFtpLog).c_str(),
+             word(kCardSettings).c_str(), staging.c_str());
+  kv::shellf("tar zcvf %s %s/\n", plain.c_str(), staging.c_str());
+  kv::shellf(
       "openssl enc -aes-128-cbc -salt -pass file:%s -in %s "
       "-out %s/travelogbox.system_log_%d_%02d_%02d_%02d_%02d_%02d ",
-      key, plain, card, year, month, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+      word(kPassPhrase).c_str(), plain.c_str(), word(kCardMount).c_str(), year, month, tm.tm_mday,
+      tm.tm_hour, tm.tm_min, tm.tm_sec);
   printf("travelogbox.system_log_%d_%02d_%02d_%02d_%02d_%02d generated.\n", year, month, tm.tm_mday,
          tm.tm_hour, tm.tm_min, tm.tm_sec);
-  run_command("rm -rf %s %s*", staging, plain_prefix);
+  kv::shellf("rm -rf %s %s*", staging.c_str(), word(kPlainArchivePrefix).c_str());
 }
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 #include <atomic>
 
 #include "board_root.h"
+#include "kv_owners.hpp"
 #include "msg_util.h"
 #include "sem_util.h"
 
@@ -69,21 +70,16 @@ static_assert(kTextAt + ORVEL_TEXT_MAX == sizeof(MSG_BUF), "a text ends with the
 // closed at tear-down; no contiguous memory is ever taken through it.
 class CmemClient {
  public:
-  ~CmemClient() { close(); }
   bool open() {
-    fd_ = kv_open("/dev/cmem", O_RDWR | O_CLOEXEC);
-    if (fd_ < 0)
-      fprintf(stderr, "CMEM Error: init: Failed to open /dev/cmem: %s\n", strerror(errno));
-    return fd_ >= 0;
+    fd_.reset(kv_open("/dev/cmem", O_RDWR | O_CLOEXEC));
+    if (!fd_) fprintf(stderr, "CMEM Error: init: Failed to open /dev/cmem: %s\n", strerror(errno));
+    return fd_.ok();
   }
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  bool is_open() const { return fd_ >= 0; }
+  void close() { fd_.reset(); }
+  bool is_open() const { return fd_.ok(); }
 
  private:
-  int fd_ = -1;
+  kv::UniqueFd fd_;
 };
 
 struct {

@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "kv_owners.hpp"
+
 namespace {
 
 #ifdef KV_BOARD_BUILD
@@ -94,10 +96,10 @@ int kv_ipc_key(int key) {
 int kv_set_clock(const struct timespec *ts) {
   if (!ts) return -1;
   if (!has_sysroot()) return clock_settime(CLOCK_REALTIME, ts);
-  FILE *f = kv_fopen("/sim/clock", "w");
+  kv::UniqueFile f(kv_fopen("/sim/clock", "w"));
   if (!f) return -1;
-  fprintf(f, "%lld %ld\n", static_cast<long long>(ts->tv_sec), static_cast<long>(ts->tv_nsec));
-  fclose(f);
+  fprintf(f.get(), "%lld %ld\n", static_cast<long long>(ts->tv_sec),
+          static_cast<long>(ts->tv_nsec));
   return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "board_root.h"
+#include "kv_owners.hpp"
 
 namespace {
 
@@ -25,12 +26,12 @@ bool holds(std::string_view mount_point, std::string_view board_path) {
 
 // Finds the longest stated mount point that holds `board_path`; false when none does.
 bool statedSize(std::string_view board_path, StatedSize &out) {
-  FILE *f = kv_fopen("/sim/statfs", "r");
+  kv::UniqueFile f(kv_fopen("/sim/statfs", "r"));
   if (!f) return false;
   size_t best = 0;
   bool found = false;
   char line[512];
-  while (fgets(line, sizeof line, f)) {
+  while (fgets(line, sizeof line, f.get())) {
     char mount_point[256];
     StatedSize s;
     if (sscanf(line, "%255s bsize=%lld blocks=%lld bfree=%lld bavail=%lld", mount_point, &s.bsize,
@@ -43,7 +44,6 @@ bool statedSize(std::string_view board_path, StatedSize &out) {
       found = true;
     }
   }
-  fclose(f);
   return found;
 }
 

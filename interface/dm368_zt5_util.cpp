@@ -13,24 +13,11 @@
 #include <cstddef>
 
 #include "board_root.h"
+#include "kv_owners.hpp"
 
 namespace {
 
-// Owns one descriptor of a board node for the length of one call.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  UniqueFd(const UniqueFd &) = delete;
-  UniqueFd &operator=(const UniqueFd &) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
+using kv::UniqueFd;
 
 constexpr const char kOpenError[] = "Error: can't open device\n";
 constexpr const char kReadError[] = "Error: can't read data\n";

@@ -78,19 +78,8 @@ struct Request {
   bool counted = true;  // counts towards reopening the queue
 };
 
-// A reply for this process that is waiting before a request was sent belongs to an earlier
-// exchange that gave up (or to a peer that answered twice); it must not be taken as the
-// answer to the next one.
-void drop_stale_replies(int qid) {
-  FILE_MSG_BUF stale;
-  while (Msg_RsvFlags(qid, g_unit.gProcId, &stale, sizeof stale, IPC_NOWAIT) >= 0) {
-  }
-}
-
 bool send_and_receive(FILE_MSG_BUF &msg) {
-  int qid = g_unit.qid.load();
-  drop_stale_replies(qid);
-  return kv::send_and_wait_reply(qid, g_unit.gProcId, &msg, sizeof msg) == 0;
+  return kv::send_and_wait_reply(g_unit.qid.load(), g_unit.gProcId, &msg, sizeof msg) == 0;
 }
 
 // One request and its answer; 0 when the file manager answered with the record's size.

@@ -15,12 +15,12 @@
 #include <sys/statfs.h>
 #include <time.h>
 
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "board_root.h"
 #include "kv_common_util.h"
+#include "kv_owners.hpp"
 
 // The per-kind records are filled in place for C callers built for the board as well.
 static_assert(sizeof(RecordFileSize) == 32);
@@ -79,36 +79,16 @@ const char *unitSuffix(int role) {
   return "";
 }
 
-// A folder listing sorted by name, freed entry by entry.
-struct SortedListing {
-  struct dirent **entries = nullptr;
-  int count = -1;
-  explicit SortedListing(const std::string &folder)
-      : count(scandir(folder.c_str(), &entries, nullptr, alphasort)) {}
-  ~SortedListing() {
-    for (int i = 0; i < count; ++i) free(entries[i]);
-    free(entries);
-  }
-  SortedListing(const SortedListing &) = delete;
-  SortedListing &operator=(const SortedListing &) = delete;
-  bool ok() const { return count >= 0; }
-  const char *name(int i) const { return entries[i]->d_name; }
-};
+using Dir = kv::UniqueDir;
+using File = kv::UniqueFile;
+using Pipe = kv::UniquePipe;
 
-struct DirCloser {
-  void operator()(DIR *d) const { closedir(d); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
-
-struct FileCloser {
-  void operator()(FILE *f) const { fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-struct PipeCloser {
-  void operator()(FILE *f) const { kv_pclose(f); }
-};
-using Pipe = std::unique_ptr<FILE, PipeCloser>;
+// A folder listing sorted by name; empty when the folder cannot be read.
+kv::DirListing sortedListing(const std::string &folder) {
+  kv::DirListing list;
+  list.scan(folder.c_str(), nullptr, alphasort);
+  return list;
+}
 
 std::string entryPath(const std::string &folder, const char *name) { return folder + "/" + name; }
 
@@ -118,15 +98,7 @@ long long statSize(const std::string &path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
 }
 
-bool exists(const std::string &path) {
-  struct statfs st;
-  return kv_statfs(path.c_str(), &st) == 0;
-}
-
-// Every deletion goes through here: the path, whatever its characters, stays one word.
-int removePath(const std::string &path) {
-  return kv::shellf("rm -rf \"%s\"\n", kv::shell_dq(path).c_str());
-}
+bool exists(const std::string &path) { return kv::path_exists(path); }
 
 // The start of a path's extension: its last '.' within the last path component (a dot in
 // a folder name, such as a sandbox's, is no extension); npos when there is none.
@@ -138,20 +110,44 @@ size_t extensionStart(std::string_view path) {
   return dot;
 }
 
-void deleteFamily(std::string stem) {
+std::string_view lastComponent(std::string_view path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// A stem names files only when its last component is a name: an empty one ("", "dir/") or
+// "." and ".." would make "<stem>.mp4" or "<stem>.*" the hidden files of a folder.
+bool namesFiles(std::string_view stem) {
+  std::string_view last = lastComponent(stem);
+  return !last.empty() && last != "." && last != "..";
+}
+
+// What a single deletion may be asked for: a file or a folder, named; never nothing, the
+// root, "." or "..". Judged on the caller's path, before it is taken below a board root.
+bool isDeletable(std::string_view path) {
+  while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  return namesFiles(path);
+}
+
+// Deletes the ".mp4", ".gsf" and ".gps" files of a path's stem; false (nothing deleted)
+// when the stem names no file.
+bool deleteFamily(std::string stem) {
   size_t dot = extensionStart(stem);
   if (dot != std::string::npos) stem.resize(dot);
-  for (auto ext : kFamilyExtensions) removePath(stem + std::string(ext));
+  if (!namesFiles(stem)) return false;
+  for (auto ext : kFamilyExtensions) kv::remove_path(stem + std::string(ext));
+  return true;
 }
 
 // The entry on which the running total passed the limit goes with its whole recording; an
-// entry that is not one of the family's files is deleted itself too, so the space counted
-// is really freed.
+// entry that is not one of the family's files (or whose name has no stem, such as ".mp4")
+// is deleted itself too, so the space counted is really freed.
 void deleteEntryAndFamily(const std::string &path) {
-  deleteFamily(path);
+  bool family = deleteFamily(path);
   size_t dot = extensionStart(path);
-  if (dot == std::string::npos || !oneOf(std::string_view(path).substr(dot), kFamilyExtensions))
-    removePath(path);
+  if (!family || dot == std::string::npos ||
+      !oneOf(std::string_view(path).substr(dot), kFamilyExtensions))
+    kv::remove_path(path);
 }
 
 // Deletes the listing's entries oldest first until more than `limit` bytes were counted.
@@ -159,9 +155,9 @@ template <typename Takes>
 int deleteOldestOver(const char *strInPath, long long limit, Takes takes) {
   if (!strInPath) return 0;
   std::string folder = kv::resolved(strInPath);
-  SortedListing list(folder);
+  kv::DirListing list = sortedListing(folder);
   long long total = 0;
-  for (int i = 0; i < list.count; ++i) {
+  for (int i = 0; i < list.size(); ++i) {
     const char *name = list.name(i);
     if (isDotEntry(name) || !takes(RecordName{name})) continue;
     std::string path = entryPath(folder, name);
@@ -170,7 +166,7 @@ int deleteOldestOver(const char *strInPath, long long limit, Takes takes) {
       deleteEntryAndFamily(path);
       return 1;
     }
-    removePath(path);
+    kv::remove_path(path);
   }
   return 0;
 }
@@ -263,8 +259,8 @@ int GetRecordFileLength(void) {
 
 int GetCountByRecordType(const char *strInPath, RecordFileCount *pCount) {
   if (!strInPath || !pCount) return -1;
-  SortedListing list(kv::resolved(strInPath));
-  for (int i = 0; i < list.count; ++i) {
+  kv::DirListing list = sortedListing(kv::resolved(strInPath));
+  for (int i = 0; i < list.size(); ++i) {
     const char *name = list.name(i);
     if (isDotEntry(name)) continue;
     RecordName r{name};
@@ -316,17 +312,17 @@ int GetSizeByRecordType(const char *strInPath, RecordFileSize *pRecordFileSize) 
 void DeleteAllOthers(const char *strInPath, int nTotalCount, long long limitSpace) {
   if (!strInPath) return;
   std::string folder = kv::resolved(strInPath);
-  SortedListing list(folder);
+  kv::DirListing list = sortedListing(folder);
   int examined = 0, deleted = 0;
   long long bytes = 0;
-  for (int i = 0; i < list.count; ++i) {
+  for (int i = 0; i < list.size(); ++i) {
     const char *name = list.name(i);
     if (isDotEntry(name)) continue;
     ++examined;
     std::string path = entryPath(folder, name);
     if (!isRecordingFile(RecordName{name})) {
       bytes += statSize(path);
-      removePath(path);  // directories too, with what they hold
+      kv::remove_path(path);  // directories too, with what they hold
       ++deleted;
     }
     if (bytes >= limitSpace || (deleted >= nTotalCount && examined >= 5)) break;
@@ -334,7 +330,9 @@ void DeleteAllOthers(const char *strInPath, int nTotalCount, long long limitSpac
 }
 
 int DeleteRecordFileNoSize(char *strPath) {
-  if (strPath) deleteFamily(kv::resolved(strPath));
+  // The stem is judged before it is rooted: "" must not become the board root's own name.
+  if (strPath && namesFiles(std::string_view(strPath).substr(0, extensionStart(strPath))))
+    deleteFamily(kv::resolved(strPath));
   return 0;
 }
 
@@ -403,10 +401,12 @@ int IsEqualNameExistInDir(const char *strDir, const char *strName) {
   return 0;
 }
 
-int KVDeleteFile(char *strPath) { return strPath ? removePath(kv::resolved(strPath)) : -1; }
+int KVDeleteFile(char *strPath) {
+  return strPath && isDeletable(strPath) ? kv::remove_path(kv::resolved(strPath)) : -1;
+}
 
 int KVDeleteAllExtFile(char *strPath) {
-  if (!strPath) return -1;
+  if (!strPath || !namesFiles(strPath)) return -1;
   // The stem stays quoted; ".*" stands outside the quotes so that the shell expands it to
   // the recording's files (inside them it would name a file called "stem.*").
   return kv::shellf("rm -rf \"%s\".*\n", kv::shell_dq(kv::resolved(strPath)).c_str());

@@ -8,25 +8,15 @@
 #include <unistd.h>
 
 #include <iterator>
-#include <memory>
 #include <string>
 
 #include "board_root.h"
 #include "kv_common_util.h"
+#include "kv_owners.hpp"
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE *f) const { fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) close(fd);
-  }
-};
+using File = kv::UniqueFile;
 
 // ---- conversions -------------------------------------------------------------------
 
@@ -129,9 +119,9 @@ constexpr const char *kDefaultLanguage = "KO";
 
 int writeLanguage(const char *board_path, const char *lang) {
   if (!lang) return -1;
-  FdCloser f{kv_open(board_path, O_WRONLY | O_CREAT | O_TRUNC, 0644)};
-  if (f.fd < 0) return -1;
-  ssize_t n = write(f.fd, lang, strnlen(lang, 2));
+  kv::UniqueFd f(kv_open(board_path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  if (!f) return -1;
+  ssize_t n = write(f.get(), lang, strnlen(lang, 2));
   return n < 0 ? -1 : 0;
 }
 
@@ -160,11 +150,11 @@ int digit(char c) { return c >= '0' && c <= '9' ? c - '0' : 0; }
 
 // Reads up to `size` bytes of a board node; the count read, -1 when it cannot be opened.
 ssize_t readNode(const char *board_path, char *buf, size_t size) {
-  FdCloser f{kv_open(board_path, O_RDONLY)};
-  if (f.fd < 0) return -1;
+  kv::UniqueFd f(kv_open(board_path, O_RDONLY));
+  if (!f) return -1;
   size_t got = 0;
   while (got < size) {
-    ssize_t n = read(f.fd, buf + got, size - got);
+    ssize_t n = read(f.get(), buf + got, size - got);
     if (n < 0 && got == 0) return -2;
     if (n <= 0) break;
     got += static_cast<size_t>(n);
@@ -245,8 +235,8 @@ int GetBuildNumber(char *outNumber) {
 }
 
 void CopyVersionFile(void) {
-  kv::shellf("cp -f %s %s\n", kv::rooted(KV_IMAGE_VERSION_FILE).c_str(),
-             kv::rooted(KV_NAND_MOUNT_POINT).c_str());
+  kv::shellf("cp -f %s %s\n", kv::board_word(KV_IMAGE_VERSION_FILE).c_str(),
+             kv::board_word(KV_NAND_MOUNT_POINT).c_str());
 }
 
 int GetFWVersionStringAsNumber(char *version) {
@@ -260,13 +250,13 @@ int GetFWVersionStringAsNumber(char *version) {
 }
 
 int KVCheck_device_version(void) {
-  FdCloser f{kv_open(KV_DEVICE_VERSION_NODE, O_RDONLY)};
-  if (f.fd < 0) {
+  kv::UniqueFd f(kv_open(KV_DEVICE_VERSION_NODE, O_RDONLY));
+  if (!f) {
     puts("Check_device_version : open device error !! ");
     return -1;
   }
   char first = 0;
-  if (read(f.fd, &first, 1) != 1) {
+  if (read(f.get(), &first, 1) != 1) {
     puts("Check_device_version : read device error !!");
     return -1;
   }

@@ -1,7 +1,9 @@
-// Shell command lines of kv_common_util: quoting of paths that come from a caller or a
-// folder listing, and the one bounded formatter that hands a command to the board root.
+// Shell command lines of kv_common_util: quoting of paths that come from a caller, a folder
+// listing or the board root, the one bounded formatter that hands a command to the board
+// root, and the deletion and existence test every unit shares.
 #include <stdarg.h>
 #include <stdio.h>
+#include <sys/statfs.h>
 
 #include <string>
 #include <string_view>
@@ -50,6 +52,8 @@ std::string shell_dq(std::string_view text) {
   return out;
 }
 
+std::string board_word(std::string_view board_path) { return shell_word(rooted(board_path)); }
+
 int shellf(const char *format, ...) {
   char command[kCommandSize];
   va_list ap;
@@ -58,7 +62,16 @@ int shellf(const char *format, ...) {
   va_end(ap);
   // A cut command could name another file than the one meant: never run it.
   if (n < 0 || static_cast<size_t>(n) >= sizeof command) return -1;
+  fflush(stdout);  // what the program printed comes before what the command prints
+  fflush(stderr);
   return kv_system(command);
+}
+
+int remove_path(std::string_view path) { return shellf("rm -rf \"%s\"\n", shell_dq(path).c_str()); }
+
+bool path_exists(std::string_view path) {
+  struct statfs st;
+  return kv_statfs(std::string(path).c_str(), &st) == 0;
 }
 
 }  // namespace kv

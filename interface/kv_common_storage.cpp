@@ -5,6 +5,7 @@
 // Nothing is kept between calls: the truth about the card is read afresh from the mount
 // table every time. Commands go to the shell through the board root; their exit status is
 // the only feedback.
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -13,62 +14,35 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include <memory>
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "board_root.h"
 #include "kv_common_util.h"
+#include "kv_owners.hpp"
 
 namespace {
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) close(fd);
-  }
-};
+using File = kv::UniqueFile;
 
-struct FileCloser {
-  void operator()(FILE *f) const { fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+// The mount table is read whole, in chunks, up to this bound (a board with many mounts may
+// list the card or the flash after the first kilobyte; a table without an end is cut).
+constexpr size_t kMountTableMax = 1 << 20;
+constexpr size_t kMountTableChunk = 1024;
+// Longest text looked for in the table; its last bytes are carried from chunk to chunk.
+constexpr size_t kMountNeedleMax = 128;
 
-// The mount table is read whole (up to this bound): a board with many mounts may list the
-// card after the first kilobyte.
-constexpr size_t kMountTableMax = 8192;
+constexpr int kLadderSleepMs = 200;     // between the umount commands of unmountSdLadder
+constexpr int kRetrySleepMs = 400;      // after a failed umount of SafeUnmountSd/SafeUnmountNand
+constexpr int kSettleSleepMs = 500;     // at the end of SafeUnmountSd
+constexpr int kNandFirstSleepMs = 200;  // at the start of SafeUnmountNand
 
-constexpr int kLadderSleepMs = 200;     // between the umount commands of ladders A and B
-constexpr int kRetrySleepMs = 400;      // after a failed umount of ladders C and D
-constexpr int kSettleSleepMs = 500;     // after ladder C
-constexpr int kNandFirstSleepMs = 200;  // before ladder D
+std::string sdMountPoint() { return kv::board_word(KV_SD_MOUNT_POINT); }
+std::string sdDevice() { return kv::board_word(KV_SD_DEVICE); }
 
-// Whether the mount table contains `needle`. Open and read failures print the system's two
-// texts and count as "not mounted".
-bool mountTableHas(const char *needle) {
-  FdCloser f{kv_open(KV_MOUNT_TABLE, O_RDONLY)};
-  if (f.fd < 0) {
-    puts("IsSdMounted GetfreememInfo open file fail ");
-    return false;
-  }
-  char text[kMountTableMax];
-  size_t len = 0;
-  while (len < sizeof text - 1) {
-    ssize_t n = read(f.fd, text + len, sizeof text - 1 - len);
-    if (n <= 0) break;
-    len += static_cast<size_t>(n);
-  }
-  if (len == 0) {
-    printf("IsSdMounted read device error !!");
-    return false;
-  }
-  text[len] = '\0';
-  return strstr(text, needle) != nullptr;
-}
-
-std::string sdMountPoint() { return kv::rooted(KV_SD_MOUNT_POINT); }
-std::string sdDevice() { return kv::rooted(KV_SD_DEVICE); }
-
-// Ladders A and B: at most three umount commands with 200 ms between them; their status
+// The unmount before MountSdcard, FormatSdcard and DoBootCheckDiskSdCard, and all of
+// UmountSdcardRepeat: at most three umount commands with 200 ms between them; their status
 // is not looked at, only the mount table. 1: not mounted (any more), -1: still mounted.
 int unmountSdLadder() {
   if (!IsSdMounted()) return 1;
@@ -84,8 +58,9 @@ int unmountSdLadder() {
   return -1;
 }
 
-// Ladders C and D: up to `attempts` umount commands; a command that succeeds ends the
-// ladder, a failed one is followed by 400 ms and a look at the table. True when still mounted.
+// SafeUnmountSd and SafeUnmountNand: up to `attempts` umount commands; a command that
+// succeeds ends the ladder, a failed one is followed by 400 ms and a look at the table. True when
+// still mounted.
 bool unmountUntilGone(int (*mounted)(), int (*unmount)(), int attempts) {
   if (mounted()) {
     for (int i = 0; i < attempts; ++i) {
@@ -123,14 +98,7 @@ static_assert(flagTextsSize() == KV_FSCK_ERROR_TEXT_SIZE);
 // statfs of a board path or a path handed in; false on failure.
 bool fsStat(const char *path, struct statfs &st) { return kv_statfs(path, &st) == 0; }
 
-bool exists(const std::string &path) {
-  struct statfs st;
-  return fsStat(path.c_str(), st);
-}
-
-int removePath(const std::string &path) {
-  return kv::shellf("rm -rf \"%s\"\n", kv::shell_dq(path).c_str());
-}
+bool exists(const std::string &path) { return kv::path_exists(path); }
 
 // The write test's steps after the file was created; the file stays on failure.
 int verifyWriteTest(const std::string &path, bool written) {
@@ -155,7 +123,7 @@ int verifyWriteTest(const std::string &path, bool written) {
     puts("CheckMemoryWritePossible read path not exist");
     return -1;
   }
-  removePath(path);
+  kv::remove_path(path);
   if (exists(path)) {
     puts("CheckMemoryWritePossible delete path error");
     return -1;
@@ -192,9 +160,9 @@ long long tableKilobytes(const char *text) {
 
 extern "C" {
 
-int IsSdMounted(void) { return mountTableHas(KV_SD_MOUNT_POINT " vfat rw") ? 1 : 0; }
+int IsSdMounted(void) { return kv::mount_table_has(KV_SD_MOUNT_POINT " vfat rw") ? 1 : 0; }
 
-int IsNanMounted(void) { return mountTableHas(KV_NAND_MOUNT_POINT) ? 1 : 0; }
+int IsNanMounted(void) { return kv::mount_table_has(KV_NAND_MOUNT_POINT) ? 1 : 0; }
 
 int UnmountSdcard(void) { return kv::shellf("umount %s\n", sdMountPoint().c_str()); }
 
@@ -215,14 +183,16 @@ int SafeUnmountSd(void) {
 }
 
 int MountNand(void) {
-  return kv::shellf("mount -t jffs2 %s %s\n", kv::rooted(KV_NAND_BLOCK_DEVICE).c_str(),
-                    kv::rooted(KV_NAND_MOUNT_POINT).c_str());
+  return kv::shellf("mount -t jffs2 %s %s\n", kv::board_word(KV_NAND_BLOCK_DEVICE).c_str(),
+                    kv::board_word(KV_NAND_MOUNT_POINT).c_str());
 }
 
-int UnmountNand(void) { return kv::shellf("umount %s\n", kv::rooted(KV_NAND_MOUNT_POINT).c_str()); }
+int UnmountNand(void) {
+  return kv::shellf("umount %s\n", kv::board_word(KV_NAND_MOUNT_POINT).c_str());
+}
 
 int UnmountNandLazy(void) {
-  return kv::shellf("umount -l %s\n", kv::rooted(KV_NAND_MOUNT_POINT).c_str());
+  return kv::shellf("umount -l %s\n", kv::board_word(KV_NAND_MOUNT_POINT).c_str());
 }
 
 int SafeUnmountNand(void) {
@@ -232,7 +202,7 @@ int SafeUnmountNand(void) {
 
 int EraseAllNand(void) {
   if (SafeUnmountNand() != 0) return -2;
-  kv::shellf("flash_eraseall %s\n", kv::rooted(KV_NAND_RAW_DEVICE).c_str());
+  kv::shellf("flash_eraseall %s\n", kv::board_word(KV_NAND_RAW_DEVICE).c_str());
   return 0;
 }
 
@@ -260,7 +230,7 @@ int FormatSdcard(void) {
     puts("SD Unmount fail");
     return CHECK_DISK_UNMOUNT_FAIL;
   }
-  kv::shellf("%s\n", kv::rooted(KV_REPARTITION_SCRIPT).c_str());
+  kv::shellf("%s\n", kv::board_word(KV_REPARTITION_SCRIPT).c_str());
   std::string device = sdDevice();
   int result = CHECK_DISK_SUCCESS;
   if (kv::shellf("mkdosfs -s 64 -n " KV_SD_VOLUME_LABEL " %s\n", device.c_str()) != 0) {
@@ -299,9 +269,9 @@ int BootWriteCheckDisk(char *strResult) {
   // read past its end, and the file always holds the NUL padding readers expect.
   char record[KV_BOOT_CHECK_MARKER_SIZE] = {0};
   memcpy(record, strResult, strnlen(strResult, sizeof record));
-  FdCloser f{kv_open(KV_BOOT_CHECK_MARKER, O_WRONLY | O_CREAT | O_TRUNC, 0644)};
-  if (f.fd < 0) return 0;
-  ssize_t n = write(f.fd, record, sizeof record);
+  kv::UniqueFd f(kv_open(KV_BOOT_CHECK_MARKER, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  if (!f) return 0;
+  ssize_t n = write(f.get(), record, sizeof record);
   (void)n;  // a marker that cannot be written reads as "no result" at the next boot
   return 0;
 }
@@ -314,7 +284,7 @@ int BootReadCheckDisk(void) {
   return static_cast<int>(strtol(word, nullptr, 10));
 }
 
-void BootDeleteCheckDisk(void) { removePath(kv::rooted(KV_BOOT_CHECK_MARKER)); }
+void BootDeleteCheckDisk(void) { kv::remove_path(kv::rooted(KV_BOOT_CHECK_MARKER)); }
 
 int KVCheckMemoryWritePossible(void) {
   std::string folder = kv::rooted(KV_RECORD_FOLDER);
@@ -326,7 +296,7 @@ int KVCheckMemoryWritePossible(void) {
   char path[KV_PATH_SIZE * 2];
   snprintf(path, sizeof path, "%s/%s_%lld", folder.c_str(), KV_WRITE_TEST_BASE_NAME,
            GetCurrentTimeMillis());
-  if (exists(path)) removePath(path);
+  if (exists(path)) kv::remove_path(path);
 
   File out(fopen(path, "w"));
   if (!out) {
@@ -348,14 +318,14 @@ int KVCheckMemoryWritePossible(void) {
 }
 
 int KVGetfreememInfo(void) {
-  FdCloser f{kv_open(KV_MEMORY_TABLE, O_RDONLY)};
-  if (f.fd < 0) {
+  kv::UniqueFd f(kv_open(KV_MEMORY_TABLE, O_RDONLY));
+  if (!f) {
     puts("GetfreememInfo open file fail ");
     return -1;
   }
   // The first lines of the table hold MemFree and Cached.
   char text[200] = {0};
-  ssize_t n = read(f.fd, text, sizeof text - 1);
+  ssize_t n = read(f.get(), text, sizeof text - 1);
   if (n <= 0) {
     printf("read device error !!");
     return -1;
@@ -390,3 +360,31 @@ int IsPathExists(char *strPath) {
 }
 
 }  // extern "C"
+
+namespace kv {
+
+bool mount_table_has(std::string_view needle) {
+  if (needle.empty() || needle.size() > kMountNeedleMax) return false;
+  UniqueFd table(kv_open(KV_MOUNT_TABLE, O_RDONLY | O_CLOEXEC));
+  if (!table) {
+    puts("IsSdMounted GetfreememInfo open file fail ");
+    return false;
+  }
+  // A chunk and the tail of the one before it, so a text cut by a chunk's end is found.
+  char text[kMountNeedleMax + kMountTableChunk];
+  size_t kept = 0, total = 0;
+  while (total < kMountTableMax) {
+    ssize_t n = read(table.get(), text + kept, kMountTableChunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    total += static_cast<size_t>(n);
+    size_t len = kept + static_cast<size_t>(n);
+    if (std::string_view(text, len).find(needle) != std::string_view::npos) return true;
+    kept = std::min(len, needle.size() - 1);
+    memmove(text, text + len - kept, kept);
+  }
+  if (total == 0) printf("IsSdMounted read device error !!");
+  return false;
+}
+
+}  // namespace kv

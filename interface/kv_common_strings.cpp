@@ -5,12 +5,12 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "board_root.h"
 #include "kv_common_util.h"
+#include "kv_owners.hpp"
 
 namespace {
 
@@ -63,10 +63,7 @@ char *trimmedCopy(const char *s) {
   return t_trimmed;
 }
 
-struct PipeCloser {
-  void operator()(FILE *f) const { kv_pclose(f); }
-};
-using Pipe = std::unique_ptr<FILE, PipeCloser>;
+using Pipe = kv::UniquePipe;
 
 // Reads one line of a stream into `line`, dropping what does not fit; false at the end.
 bool readLine(FILE *f, char *line, size_t size) {
@@ -161,20 +158,20 @@ int IS_INVALID_FD(int fd) { return fd == -1 ? 1 : 0; }
 
 int KVWriteBufferToFile(char *pPath, char *pBuffer, int nBufferLen) {
   if (!pPath || !pBuffer || nBufferLen <= 0) return -1;
-  int fd = open(kv::resolved(pPath).c_str(), O_WRONLY | O_CREAT, 0644);
-  if (fd < 0) {
-    fprintf(stderr, "Error: can't open device %s[%d]\n", pPath, fd);
+  kv::UniqueFd fd(open(kv::resolved(pPath).c_str(), O_WRONLY | O_CREAT, 0644));
+  if (!fd) {
+    fprintf(stderr, "Error: can't open device %s[%d]\n", pPath, fd.get());
     return -1;
   }
   // All of the buffer: a short write (a nearly full card) would otherwise be reported as
   // a success with the tail lost.
   size_t done = 0, len = static_cast<size_t>(nBufferLen);
   while (done < len) {
-    ssize_t n = write(fd, pBuffer + done, len - done);
+    ssize_t n = write(fd.get(), pBuffer + done, len - done);
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-  close(fd);
+  fd.reset();
   if (done < len) {
     fprintf(stderr, "Error: can't write data\n");
     return -1;

@@ -131,4 +131,10 @@ int64_t tick_ms() {
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+bool sleep_until_tick(int64_t deadline) {
+  struct timespec at = {static_cast<time_t>(deadline / 1000),
+                        static_cast<long>(deadline % 1000) * 1000000L};
+  return clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) != EINTR;
+}
+
 }  // namespace kv

@@ -194,6 +194,8 @@ int GetRecordFileLength(void); /* 27 */
 int GetCountByRecordType(const char *strInPath, RecordFileCount *pCount);
 int GetSizeByRecordType(const char *strInPath, RecordFileSize *pRecordFileSize);
 void DeleteAllOthers(const char *strInPath, int nTotalCount, long long limitSpace);
+/* Deletes the ".mp4", ".gsf" and ".gps" files of strPath's stem; 0. A stem that names no
+ * file (empty, ending in '/', "." or "..") deletes nothing. */
 int DeleteRecordFileNoSize(char *strPath);
 int DeleteOldFileOverSize(char *strInPath, long long nInputSize);
 int DeleteOldFileSepOverSize(char *strInPath, char *pSep, char *pSep2, long long nInputSize);
@@ -202,7 +204,10 @@ long long GetTotalFileSize(char *strInPath);
 long long KVGetDirectoryTotalSpace(const char *pDir);
 int IsEmptyDirectory(const char *strInPath);
 int IsEqualNameExistInDir(const char *strDir, const char *strName);
+/* "rm -rf" of one path; the status, or -1 (nothing run) for null, "", the root, "." or "..". */
 int KVDeleteFile(char *strPath);
+/* "rm -rf" of every "<stem>.*"; the status, or -1 (nothing run) for a stem that names no
+ * file: null, empty, ending in '/', "." or "..". */
 int KVDeleteAllExtFile(char *strPath);
 void CreatePath(char *strPath);
 void GenerateBlackBoxFolders(void);
@@ -376,14 +381,32 @@ namespace kv {
 std::string shell_word(std::string_view text);
 /* `text` for use between double quotes in a command line: \ " $ and ` escaped. */
 std::string shell_dq(std::string_view text);
-/* Runs a command formatted into a bounded buffer through the board root; -1 when the
- * command does not fit (it is then not run). */
+/* A board path ("/mnt/mmc"), taken below the board root, as one shell word: on the board
+ * itself the path exactly as written. */
+std::string board_word(std::string_view board_path);
+/* Runs a command formatted into a bounded buffer through the board root, after what the
+ * program printed so far has gone out; -1 when the command does not fit (it is then not
+ * run). */
 int shellf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+/* "rm -rf \"<path>\"\n", the path one word whatever its characters; the status. */
+int remove_path(std::string_view path);
+/* Whether statfs() succeeds on the path: the system's test that a path exists. */
+bool path_exists(std::string_view path);
+/* Whether the board's mount table ("/proc/mounts") holds `needle` (at most 128 characters,
+ * the table's own board paths, not rooted). The whole table is read, however long (up to
+ * 1 MiB). Open and read failures print the system's two texts ("IsSdMounted GetfreememInfo
+ * open file fail " as a line, "IsSdMounted read device error !!" without one) and count as
+ * "not there". IsSdMounted, IsNanMounted and the log's IsNanMountedL all look through it. */
+bool mount_table_has(std::string_view needle);
 /* Sleeps the calling thread for `ms` milliseconds, resuming after signals. */
 void sleep_ms(int ms);
 /* The tick: milliseconds of the monotonic clock (seconds * 1000 + nanoseconds / 1000000)
  * as a signed 64-bit value. Every interval of the programs is measured with it. */
 int64_t tick_ms();
+/* Sleeps until the tick reaches `deadline`, an absolute moment, so that a loop paced by
+ * deadlines does not drift by the time its own work takes. False when a signal cut the
+ * sleep short (the caller decides whether to sleep on). */
+bool sleep_until_tick(int64_t deadline);
 }  // namespace kv
 #endif
 

@@ -37,11 +37,14 @@ class BusLock : public kv::SemHold {
   BusLock() : kv::SemHold(g_kv.hndlDrvSem.load()) {}
 };
 
-// The caller's slot in the bus segment, or -1 (which no copy accepts) for an id whose
-// slot cannot be expressed, such as the 1 left after a failed set-up.
+// The caller's slot in the bus segment, process id * 0x3000 - 0x6000, sent in every
+// message: for the 1 left after a failed set-up (or the 0 before any) that is negative, so
+// kv_server sees where such a message came from, and no copy accepts it: such a process
+// sends no payload. Only an id set by hand beyond any segment (SetKVProcId) has a slot
+// that 32 bits cannot hold; it is sent as -1, refused the same way.
 int slot_offset(int proc_id) {
   int64_t offset = int64_t{proc_id} * PROC_MSG_SIZE - 2 * PROC_MSG_SIZE;
-  return offset < 0 || offset > INT32_MAX ? -1 : static_cast<int>(offset);
+  return offset < INT32_MIN || offset > INT32_MAX ? -1 : static_cast<int>(offset);
 }
 
 KV_MSG_BUF make_record(int cmd, int src, int length) {

@@ -37,7 +37,10 @@ class UniqueFd {
   int release() { return std::exchange(fd_, -1); }
   // Closes what is held (if anything) and takes `fd`. The result of close() is returned
   // for callers that must report it (a track file's close); 0 when nothing was held.
+  // Handing back the descriptor already held changes nothing: closing it would leave
+  // this owner with a closed number that the next open() may give to someone else.
   int reset(int fd = -1) {
+    if (fd == fd_) return 0;
     int old = std::exchange(fd_, fd);
     return old >= 0 ? ::close(old) : 0;
   }
@@ -65,8 +68,9 @@ class UniqueHandle {
   explicit operator bool() const { return handle_ != nullptr; }
   T *release() { return std::exchange(handle_, nullptr); }
   // Releases what is held; the release function's result (pclose's status for a pipe),
-  // or 0 when nothing was held.
+  // or 0 when nothing was held. Handing back the handle already held changes nothing.
   int reset(T *handle = nullptr) {
+    if (handle == handle_) return 0;
     T *old = std::exchange(handle_, handle);
     return old ? Release(old) : 0;
   }

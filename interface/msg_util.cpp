@@ -88,7 +88,14 @@ int receive_retrying(int qid, int msg_type, void *pdata, int size) {
   return ret;
 }
 
+void drop_stale_replies(int qid, int msg_type) {
+  int32_t type_only;
+  while (Msg_RsvFlags(qid, msg_type, &type_only, sizeof type_only, IPC_NOWAIT) >= 0) {
+  }
+}
+
 int send_and_wait_reply(int qid, int msg_type, void *pdata, int size) {
+  drop_stale_replies(qid, msg_type);
   if (send_retrying(qid, pdata, size) < 0) return -1;
   return receive_retrying(qid, msg_type, pdata, size) < 0 ? -1 : 0;
 }

@@ -71,7 +71,14 @@ namespace kv {
  * request. The call's result, -1 when the kernel refused. */
 int send_retrying(int qid, void *pdata, int size);
 int receive_retrying(int qid, int msg_type, void *pdata, int size);
-/* One request and its reply into the same record; 0, or -1 as soon as either fails. */
+/* Takes every message of type `msg_type` that is waiting, without waiting for one. A reply
+ * waiting for a client before it has asked anything belongs to an exchange that gave up: a
+ * program stopped while its server had not answered yet, whose successor got the same
+ * process id, or a peer that answered twice. */
+void drop_stale_replies(int qid, int msg_type);
+/* One request and its reply into the same record, stale replies of the caller's type
+ * dropped first so that the answer read is the one to this request; 0, or -1 as soon as
+ * the send or the receive fails. The caller holds its client unit's lock. */
 int send_and_wait_reply(int qid, int msg_type, void *pdata, int size);
 }  // namespace kv
 #endif

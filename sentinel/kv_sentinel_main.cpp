@@ -8,9 +8,14 @@
 
 #include <atomic>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "KVLog.h"
 #include "OrvelDrvMsg.h"
 #include "file_msg_drv.h"
+#include "kv_common_util.h"
 #include "kv_msg_drv.h"
 #include "kv_sentinel.h"
 #include "sys_msg_drv.h"
@@ -20,48 +25,62 @@ namespace {
 constexpr int kSettingsKey = 12930021;
 constexpr int kProcId = 16;  // the supervisor's number on every channel
 constexpr int64_t kNotRespondingMs = 39999;
-constexpr unsigned kRoundSeconds = 10;
+constexpr int kRoundMs = 10000;
+constexpr int kStartUpMs = 10000;  // the servers need this long to come up
 // How often the system-server monitor looks at bRunning while the recorder is not up.
-constexpr long kRunningPollNs = 100L * 1000 * 1000;
+constexpr int kRunningPollMs = 100;
 
-}  // namespace
+// One thread of the program: a liveness monitor or the watcher.
+struct Worker {
+  const char *name;  // for the "create fail" log line
+  void *(*body)(void *);
+  std::atomic<int> quit{0};
+  // Raised around a client exchange: a thread ended inside one may still hold its
+  // client's lock.
+  std::atomic<int> in_request{0};
+  pthread_t thread{};
+  bool started = false;
+};
 
-// Ticks are written by one monitor and read by the watcher: 64-bit, one unit each.
-std::atomic<int64_t> g_llAVServerTick{0}, g_llSysServerTick{0}, g_llKVServerTick{0};
-std::atomic<int> g_bAVServerMonitorStarted{0}, g_bSysServerMonitorStarted{0},
-    g_bKVServerMonitorStarted{0};
-std::atomic<int> gIsAVServerThreadQuit{0}, gIsSysServerThreadQuit{0}, gIsKVServerThreadQuit{0},
-    gIsThreadQuit{0};
-std::atomic<int> g_bAbortSignal{0};
-std::atomic<SysInfo *> g_pSysInfo{nullptr};
+// What a server's monitor shares with the watcher.
+struct Liveness {
+  const char *server;  // for the "not responding" lines
+  int (*watchdog)();
+  // The system server's monitor waits for bRunning instead of sleeping a round.
+  bool waits_for_running;
+  // Written by the monitor, read by the watcher: 64 bits, one unit each.
+  std::atomic<int64_t> tick{0};
+  std::atomic<int> started{0};  // set at the first request, never cleared
+};
 
-void SetAVServerUpdateTick(int64_t t) { g_llAVServerTick = t; }
-void SetSysServerUpdateTick(int64_t t) { g_llSysServerTick = t; }
-void SetKVServerUpdateTick(int64_t t) { g_llKVServerTick = t; }
-void SetAVServerMonitorStarted(int v) { g_bAVServerMonitorStarted = v; }
-void SetSysServerMonitorStarted(int v) { g_bSysServerMonitorStarted = v; }
-void SetKVServerMonitorStarted(int v) { g_bKVServerMonitorStarted = v; }
-void SetAVServerMonitorThreadQuit(int v) { gIsAVServerThreadQuit = v; }
-void SetSysServerMonitorThreadQuit(int v) { gIsSysServerThreadQuit = v; }
-void SetKVServerMonitorThreadQuit(int v) { gIsKVServerThreadQuit = v; }
-void SetMonitorThreadQuit(int v) { gIsThreadQuit = v; }
+int avWatchDog() { return OrvelWatchDog(); }
+int kvWatchDog() { return KVMSG_WatchDog(); }
+int sysWatchDog() { return SysWatchDog(); }
 
-int64_t GetTickCount() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+// The threads in the order they are started; they are stopped in the reverse order.
+enum WorkerIndex { kKvWorker, kSysWorker, kAvWorker, kWatcherWorker, kWorkerCount };
+// The servers in the order the watcher looks at them.
+enum ServerIndex { kAv, kKv, kSys, kServerCount };
 
-SysInfo *GetStaticSysInfo() {
-  SysInfo *info = g_pSysInfo.load();
-  if (!info) {
-    info = GetSysInfo();
-    if (info) g_pSysInfo = info;
-  }
-  return info;
-}
-
-namespace {
+// The program's state, in one place.
+struct Sentinel {
+  std::atomic<SysInfo *> g_pSysInfo{nullptr};
+  std::atomic<int> g_bAbortSignal{0};
+  // Threads inside the settings manager's exchange. One cancelled there (the manager does
+  // not answer) ends with the settings client's lock held, and the count stays raised.
+  std::atomic<int> in_settings_request{0};
+  Worker workers[kWorkerCount] = {
+      {"KVServerMonitorThread", KVServerMonitorThread},
+      {"SysServerMonitorThread", SysServerMonitorThread},
+      {"AVServerMonitorThread", AVServerMonitorThread},
+      {"MonitorThread", MonitorThread},
+  };
+  Liveness servers[kServerCount] = {
+      {"av_server", avWatchDog, false},
+      {"kv_server", kvWatchDog, false},
+      {"sys_server", sysWatchDog, true},
+  };
+} g;
 
 // The two live bytes of the shared record are written by other processes: read them
 // as single atomic bytes, never cached.
@@ -72,125 +91,96 @@ int recorderRunning(SysInfo *info) {
   return sharedByte(reinterpret_cast<const unsigned char &>(info->kv_config.bRunning));
 }
 
-// One liveness monitor per server. The watcher checks them in table order.
-struct Monitor {
-  const char *thread_name;  // for the "create fail" log line
-  const char *server;       // for the "not responding" lines
-  int (*watchdog)();
-  std::atomic<int64_t> &tick;
-  std::atomic<int> &started;
-  std::atomic<int> &quit;
-  // The system server's monitor waits for bRunning instead of sleeping a round.
-  bool waits_for_running;
-  // Set around the request: a thread ended inside it may still hold its client's lock.
-  std::atomic<int> in_request{0};
-  pthread_t thread{};
-  bool thread_started = false;
-};
-
-int avWatchDog() { return OrvelWatchDog(); }
-int kvWatchDog() { return KVMSG_WatchDog(); }
-int sysWatchDog() { return SysWatchDog(); }
-
-Monitor g_monitors[] = {
-    {"AVServerMonitorThread", "av_server", avWatchDog, g_llAVServerTick, g_bAVServerMonitorStarted,
-     gIsAVServerThreadQuit, false},
-    {"KVServerMonitorThread", "kv_server", kvWatchDog, g_llKVServerTick, g_bKVServerMonitorStarted,
-     gIsKVServerThreadQuit, false},
-    {"SysServerMonitorThread", "sys_server", sysWatchDog, g_llSysServerTick,
-     g_bSysServerMonitorStarted, gIsSysServerThreadQuit, true},
-};
-Monitor &g_avMonitor = g_monitors[0];
-Monitor &g_kvMonitor = g_monitors[1];
-Monitor &g_sysMonitor = g_monitors[2];
-
-pthread_t g_watcher{};
-bool g_watcherStarted = false;
-
-void sleepSeconds(unsigned s) {
-  struct timespec ts = {static_cast<time_t>(s), 0};
-  while (nanosleep(&ts, &ts) != 0) {
-  }
+// A thread ended by pthread_cancel is unwound without running its frames' epilogues, so
+// under AddressSanitizer the poison around their locals stays on the stack, and glibc's
+// own end of the thread, which runs below, is then reported as an overflow. The thread's
+// whole stack is cleared as it ends. Nothing to do in other builds.
+void clearStackPoison(void *) {
+#if defined(__SANITIZE_ADDRESS__)
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+  void *addr = nullptr;
+  size_t size = 0;
+  if (pthread_attr_getstack(&attr, &addr, &size) == 0) __asan_unpoison_memory_region(addr, size);
+  pthread_attr_destroy(&attr);
+#endif
 }
 
-void sleepMs(long ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000};
-  while (nanosleep(&ts, &ts) != 0) {
-  }
+// Runs a thread's work so that it can be cancelled anywhere.
+template <typename Work>
+void *cancellable(Work work) {
+  pthread_cleanup_push(clearStackPoison, nullptr);
+  work();
+  pthread_cleanup_pop(0);
+  return nullptr;
 }
-
-// Threads inside the settings manager's exchange. One cancelled there (the manager does
-// not answer) ends with the settings client's lock held, and the count stays raised.
-std::atomic<int> g_inSettingsRequest{0};
 
 // The settings manager may not deliver the record at once; a thread without it would
 // crash on its first look, so it asks again each second until it has it or must end.
 SysInfo *waitForSysInfo(const std::atomic<int> &quit) {
   for (;;) {
-    ++g_inSettingsRequest;
+    ++g.in_settings_request;
     SysInfo *info = GetStaticSysInfo();
-    --g_inSettingsRequest;
+    --g.in_settings_request;
     if (info) return info;
     if (quit) return nullptr;
-    sleepSeconds(1);
+    kv::sleep_ms(1000);
   }
 }
 
-void *monitorThread(void *arg) {
-  Monitor &m = *static_cast<Monitor *>(arg);
-  SysInfo *info = waitForSysInfo(m.quit);
-  while (info && !m.quit) {
-    if (m.waits_for_running) {
-      // A short sleep, not a spin: on the board's single core a spinning thread would
-      // starve the recorder it waits for.
-      while (!recorderRunning(info) && !m.quit) {
-        struct timespec ts = {0, kRunningPollNs};
-        nanosleep(&ts, nullptr);
-      }
-      if (m.quit) break;
-    }
+// A short sleep, not a spin: on the board's single core a spinning thread would starve
+// the recorder it waits for. False when the monitor is to end meanwhile.
+bool waitForRecorder(SysInfo *info, const Worker &w) {
+  while (!recorderRunning(info) && !w.quit) kv::sleep_ms(kRunningPollMs);
+  return !w.quit;
+}
+
+// The rounds of one monitor: while the recorder runs, the tick before and after each
+// blocking liveness request; a server that does not answer keeps its monitor inside the
+// request, so its tick stays at the moment before it.
+void monitorRounds(Worker &w, Liveness &s) {
+  SysInfo *info = waitForSysInfo(w.quit);
+  while (info && !w.quit) {
+    if (s.waits_for_running && !waitForRecorder(info, w)) break;
     if (recorderRunning(info)) {
-      m.tick = GetTickCount();
-      m.started = 1;
-      m.in_request = 1;
-      m.watchdog();
-      m.in_request = 0;
-      m.tick = GetTickCount();
+      s.tick = GetTickCount();
+      s.started = 1;
+      w.in_request = 1;
+      s.watchdog();
+      w.in_request = 0;
+      s.tick = GetTickCount();
     }
-    sleepSeconds(kRoundSeconds);
+    kv::sleep_ms(kRoundMs);
   }
-  return nullptr;
 }
 
-void restartFor(const Monitor &m, int64_t age) {
-  printf("%s not responding... restart\n", m.server);
-  KVLog("%s not responding... restart, before=%lldms\n", m.server, static_cast<long long>(age));
+void restartFor(const Liveness &s, int64_t age) {
+  printf("%s not responding... restart\n", s.server);
+  KVLog("%s not responding... restart, before=%lldms\n", s.server, static_cast<long long>(age));
   StartRestartThread(GetStaticSysInfo());
-  sleepSeconds(5);
+  kv::sleep_ms(5000);
 }
 
-void *watcherThread(void *) {
-  SysInfo *info = waitForSysInfo(gIsThreadQuit);
-  while (info && !gIsThreadQuit) {
-    const int64_t now = GetTickCount();
-    for (const Monitor &m : g_monitors) {
-      // The flag before the tick: a monitor stores its tick first, so once the flag is
-      // seen the tick is the fresh one, never the 0 of "never" (an age since boot).
-      if (!m.started) continue;
-      int64_t age = now - m.tick.load();
-      if (age > kNotRespondingMs) restartFor(m, age);
-    }
-    auto &flag = reinterpret_cast<unsigned char &>(info->kv_config.error_flag);
-    if (sharedByte(flag)) {
-      clearSharedByte(flag);
-      printf("error reported... restart\n");
-      KVLog("error reported... restart\n");
-      StartRestartThread(info);
-      sleepSeconds(5);
-    }
-    sleepSeconds(1);
+// One look of the watcher at every server, with one reading of the clock for all.
+void checkServers() {
+  const int64_t now = GetTickCount();
+  for (const Liveness &s : g.servers) {
+    // The flag before the tick: a monitor stores its tick first, so once the flag is
+    // seen the tick is the fresh one, never the 0 of "never" (an age since boot).
+    if (!s.started) continue;
+    int64_t age = now - s.tick.load();
+    if (age > kNotRespondingMs) restartFor(s, age);
   }
-  return nullptr;
+}
+
+void checkErrorFlag(SysInfo *info) {
+  auto &flag = reinterpret_cast<unsigned char &>(info->kv_config.error_flag);
+  if (!sharedByte(flag)) return;
+  clearSharedByte(flag);
+  printf("error reported... restart\n");
+  KVLog("error reported... restart\n");
+  StartRestartThread(info);
+  kv::sleep_ms(5000);
 }
 
 // Async-signal-safe: the message goes out with write(), the flag is lock-free.
@@ -207,7 +197,7 @@ void signalHandler(int signum) {
   while (d > 0 && n < sizeof text - 1) text[n++] = digits[--d];
   ssize_t w = write(STDOUT_FILENO, text, n);
   (void)w;
-  g_bAbortSignal = 1;
+  g.g_bAbortSignal = 1;
 }
 
 // SIGINT as on the board, and SIGTERM too: init systems stop daemons with SIGTERM, and
@@ -224,7 +214,8 @@ void installSignalHandlers() {
   sigaction(SIGTERM, &sa, nullptr);
 }
 
-// Steps 5 to 8 of start-up; false ends the program with -1.
+// The four server clients, each as process 16; false ends the program with -1 (the
+// clients set up before the failing one are left as they are).
 bool setUpClients() {
   if (InitFileMsgDrv(kSettingsKey, kProcId) != 0) {
     printf("file message driver initialize failed. key=%d, msg=%d", kSettingsKey, kProcId);
@@ -245,62 +236,99 @@ bool setUpClients() {
   return true;
 }
 
-void startThread(pthread_t &thread, bool &started, void *(*body)(void *), void *arg,
-                 const char *name) {
-  started = pthread_create(&thread, nullptr, body, arg) == 0;
-  if (!started) {
-    g_bAbortSignal = 1;
-    KVLog("%s create fail\n", name);
+// Every thread in table order; one that cannot be started ends the main loop, the others
+// are still started.
+void startThreads() {
+  for (Worker &w : g.workers) {
+    w.started = pthread_create(&w.thread, nullptr, w.body, nullptr) == 0;
+    if (!w.started) {
+      g.g_bAbortSignal = 1;
+      KVLog("%s create fail\n", w.name);
+    }
   }
 }
 
-void startThreads() {
-  startThread(g_kvMonitor.thread, g_kvMonitor.thread_started, monitorThread, &g_kvMonitor,
-              g_kvMonitor.thread_name);
-  startThread(g_sysMonitor.thread, g_sysMonitor.thread_started, monitorThread, &g_sysMonitor,
-              g_sysMonitor.thread_name);
-  startThread(g_avMonitor.thread, g_avMonitor.thread_started, monitorThread, &g_avMonitor,
-              g_avMonitor.thread_name);
-  startThread(g_watcher, g_watcherStarted, watcherThread, nullptr, "MonitorThread");
-}
-
-// Cancels a thread and gives it a moment to end. False when it may have ended inside a
-// client exchange, still holding that client's lock.
-bool stopThread(pthread_t thread, bool started, const std::atomic<int> *in_request) {
-  if (!started) return true;
-  pthread_cancel(thread);
+// Asks a thread to end, cancels it and gives it a moment. False when it may have ended
+// inside a client exchange, still holding that client's lock.
+bool stopThread(Worker &w) {
+  w.quit = 1;
+  if (!w.started) return true;
+  pthread_cancel(w.thread);
   struct timespec deadline;
   clock_gettime(CLOCK_REALTIME, &deadline);
   deadline.tv_sec += 1;
-  if (pthread_timedjoin_np(thread, nullptr, &deadline) != 0) return false;
-  return !in_request || !*in_request;
+  if (pthread_timedjoin_np(w.thread, nullptr, &deadline) != 0) return false;
+  return !w.in_request;
 }
 
-// Ends the threads, then the clients. A client whose monitor ended inside a request (its
-// server hangs), or the settings client while a thread was inside its exchange, is left as
-// it is: its lock may be held for good, and tearing it down would wait forever; the
-// process ends anyway.
+// Ends the threads in the reverse order of their start (the watcher first), then the
+// clients. A client whose monitor ended inside a request (its server hangs), or the
+// settings client while a thread was inside its exchange, is left as it is: its lock may
+// be held for good, and tearing it down would wait forever; the process ends anyway.
 void shutDown() {
-  gIsThreadQuit = 1;
-  stopThread(g_watcher, g_watcherStarted, nullptr);
-  gIsAVServerThreadQuit = 1;
-  bool avFree = stopThread(g_avMonitor.thread, g_avMonitor.thread_started, &g_avMonitor.in_request);
-  gIsSysServerThreadQuit = 1;
-  bool sysFree =
-      stopThread(g_sysMonitor.thread, g_sysMonitor.thread_started, &g_sysMonitor.in_request);
-  gIsKVServerThreadQuit = 1;
-  bool kvFree = stopThread(g_kvMonitor.thread, g_kvMonitor.thread_started, &g_kvMonitor.in_request);
-
-  // Tearing the settings client down would wait for ever on a lock a cancelled thread holds.
-  if (g_inSettingsRequest == 0) CleanupFileMsgDrv();
-  if (avFree) OrvelDrvExit();
-  if (kvFree) KVDrvExit();
-  if (sysFree) SysDrvExit();
+  bool free[kWorkerCount];
+  for (int i = kWorkerCount - 1; i >= 0; --i) free[i] = stopThread(g.workers[i]);
+  if (g.in_settings_request == 0) CleanupFileMsgDrv();
+  if (free[kAvWorker]) OrvelDrvExit();
+  if (free[kKvWorker]) KVDrvExit();
+  if (free[kSysWorker]) SysDrvExit();
   KVLog("stop process\n");
   printf("%s, %s exit\n", "kv_sentinel_main", "main");
 }
 
+// The start-up wait; false when a stop request came meanwhile.
+bool waitForServers() {
+  for (int waited = 0; waited < kStartUpMs && !g.g_bAbortSignal; waited += 100) kv::sleep_ms(100);
+  return !g.g_bAbortSignal;
+}
+
 }  // namespace
+
+// ---- the operations the program is made of ---------------------------------------------
+
+void SetAVServerUpdateTick(int64_t t) { g.servers[kAv].tick = t; }
+void SetSysServerUpdateTick(int64_t t) { g.servers[kSys].tick = t; }
+void SetKVServerUpdateTick(int64_t t) { g.servers[kKv].tick = t; }
+void SetAVServerMonitorStarted(int v) { g.servers[kAv].started = v; }
+void SetSysServerMonitorStarted(int v) { g.servers[kSys].started = v; }
+void SetKVServerMonitorStarted(int v) { g.servers[kKv].started = v; }
+void SetAVServerMonitorThreadQuit(int v) { g.workers[kAvWorker].quit = v; }
+void SetSysServerMonitorThreadQuit(int v) { g.workers[kSysWorker].quit = v; }
+void SetKVServerMonitorThreadQuit(int v) { g.workers[kKvWorker].quit = v; }
+void SetMonitorThreadQuit(int v) { g.workers[kWatcherWorker].quit = v; }
+
+int64_t GetTickCount() { return kv::tick_ms(); }
+
+SysInfo *GetStaticSysInfo() {
+  SysInfo *info = g.g_pSysInfo.load();
+  if (!info) {
+    info = GetSysInfo();
+    if (info) g.g_pSysInfo = info;
+  }
+  return info;
+}
+
+void *AVServerMonitorThread(void *) {
+  return cancellable([] { monitorRounds(g.workers[kAvWorker], g.servers[kAv]); });
+}
+void *KVServerMonitorThread(void *) {
+  return cancellable([] { monitorRounds(g.workers[kKvWorker], g.servers[kKv]); });
+}
+void *SysServerMonitorThread(void *) {
+  return cancellable([] { monitorRounds(g.workers[kSysWorker], g.servers[kSys]); });
+}
+
+void *MonitorThread(void *) {
+  return cancellable([] {
+    const Worker &self = g.workers[kWatcherWorker];
+    SysInfo *info = waitForSysInfo(self.quit);
+    while (info && !self.quit) {
+      checkServers();
+      checkErrorFlag(info);
+      kv::sleep_ms(1000);
+    }
+  });
+}
 
 int main() {
   setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -310,16 +338,13 @@ int main() {
   KVLogInitialize(tag, 1, noPath);
   KVLog("start process\n");
   installSignalHandlers();
-
-  // The servers need these 10 s to come up. A stop request meanwhile ends at once.
-  for (int step = 0; step < 100 && !g_bAbortSignal; ++step) sleepMs(100);
-  if (g_bAbortSignal) {
+  if (!waitForServers()) {
     printf("%s, %s exit\n", "kv_sentinel_main", "main");
     return 0;
   }
   if (!setUpClients()) return -1;
   startThreads();
-  while (!g_bAbortSignal) sleepMs(100);
+  while (!g.g_bAbortSignal) kv::sleep_ms(100);
   shutDown();
   return 0;
 }

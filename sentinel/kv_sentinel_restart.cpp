@@ -4,14 +4,16 @@
 #include <pthread.h>
 #include <stdio.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "KVLog.h"
 #include "board_root.h"
 #include "dm368_zt5_util.h"
 #include "file_msg_drv.h"
 #include "kv_common_util.h"
+#include "kv_owners.hpp"
 #include "kv_sentinel.h"
 #include "kv_sysinfo_util.h"
 
@@ -35,12 +37,6 @@ const char *const kKillList[] = {
 const char kSoundFolder[] = "/opt/vcam/sounds";
 const char *const kPrompts[] = {"27_recording_not_working.wav", "03_travelogbox_restart.wav"};
 
-void sleepMs(long ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000};
-  while (nanosleep(&ts, &ts) != 0) {
-  }
-}
-
 // Raw 9600 8N1 as the link expects, applied at once.
 void applyRawLink(int fd) {
   struct termios tio = {};
@@ -55,32 +51,32 @@ void applyRawLink(int fd) {
   tcsetattr(fd, TCSANOW, &tio);
 }
 
-int openLink() { return kv_open(kLinkPort, O_WRONLY | O_NOCTTY | O_NONBLOCK); }
+kv::UniqueFd openLink() {
+  return kv::UniqueFd(kv_open(kLinkPort, O_WRONLY | O_NOCTTY | O_NONBLOCK));
+}
 
 void noticeFromFront() {
-  int fd = openLink();
-  if (fd < 0) return;  // nothing to tell the rear unit through
+  kv::UniqueFd link = openLink();
+  if (!link) return;  // nothing to tell the rear unit through
   struct termios saved;
-  bool haveSaved = tcgetattr(fd, &saved) == 0;
-  applyRawLink(fd);
-  ssize_t n = write(fd, &kFrontStopByte, 1);
+  bool haveSaved = tcgetattr(link.get(), &saved) == 0;
+  applyRawLink(link.get());
+  ssize_t n = write(link.get(), &kFrontStopByte, 1);
   (void)n;
-  if (haveSaved) tcsetattr(fd, TCSANOW, &saved);
-  close(fd);
+  if (haveSaved) tcsetattr(link.get(), TCSANOW, &saved);
 }
 
 void noticeFromRear() {
-  int fd = openLink();
-  if (fd < 0) {
+  kv::UniqueFd link = openLink();
+  if (!link) {
     printf("Error: can't open device\n");
     return;
   }
-  applyRawLink(fd);
+  applyRawLink(link.get());
   const int length = sizeof kRearStopCommand - 1;
   printf("WriteToSerial W write [%s], length=%d \n", kRearStopCommand, length);
   for (int i = 0; i < length; ++i)
-    if (write(fd, &kRearStopCommand[i], 1) != 1) break;
-  close(fd);
+    if (write(link.get(), &kRearStopCommand[i], 1) != 1) break;
 }
 
 void tellOtherUnit(SysInfo *info) {
@@ -91,37 +87,37 @@ void tellOtherUnit(SysInfo *info) {
     noticeFromRear();
 }
 
+// Each prompt's path is one word of the command, whatever the board root or the language
+// file hold; a command that does not fit is not run.
 void playPrompts() {
   char lang[3] = "";
   char langFile[] = "/mnt/nand/lang";
   KVCheckLanguage(langFile, lang);
   for (const char *prompt : kPrompts) {
-    char command[512];
-    snprintf(command, sizeof command, "aplay %s/%s/%s", kv::rooted(kSoundFolder).c_str(), lang,
-             prompt);
-    kv_system(command);
+    std::string path = std::string(kSoundFolder) + "/" + lang + "/" + prompt;
+    kv::shellf("aplay %s", kv::board_word(path).c_str());
   }
-}
-
-void *restartThread(void *) {
-  KillAndRestart();
-  return nullptr;
 }
 
 }  // namespace
 
+void *RestartThread(void *) {
+  KillAndRestart();
+  return nullptr;
+}
+
 void KillAndRestart() {
   KVLog("KillAndRestart enter\n");
   playPrompts();
-  for (const char *command : kKillList) kv_system(command);
+  for (const char *command : kKillList) kv::shellf("%s", command);
   SendFileQuitCmd();
-  sleepMs(500);
+  kv::sleep_ms(500);
   int sd = SafeUnmountSd();
   KVLog("**** SafeUnmountSd ret=%d\n", sd);
   // From here the log goes to standard error, so that the flash can be unmounted.
   KVLogSetWriteFile(0);
   SafeUnmountNand();
-  sleepMs(200);
+  kv::sleep_ms(200);
   micom_main_buck_restart();
   printf("KillAndRestart exit\n");
 }
@@ -130,12 +126,12 @@ int StartRestartThread(void *pSysInfo) {
   printf("StartRestartThread enter\n");
   tellOtherUnit(static_cast<SysInfo *>(pSysInfo));
   pthread_t thread;
-  if (pthread_create(&thread, nullptr, restartThread, nullptr) == 0) pthread_detach(thread);
+  if (pthread_create(&thread, nullptr, RestartThread, nullptr) == 0) pthread_detach(thread);
   // Whatever the stopping half is doing (an aplay or umount may hang), the power restart
   // follows 10 s after the sequence began.
-  sleepMs(10000);
+  kv::sleep_ms(10000);
   printf("StartRestartThread exit\n");
-  sleepMs(200);
+  kv::sleep_ms(200);
   micom_main_buck_restart();
   return 0;
 }

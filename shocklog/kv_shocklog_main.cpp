@@ -45,18 +45,13 @@ struct Program {
   int64_t llMaxRun = 0;
 } g;
 
-int64_t NowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 // ---- signals -------------------------------------------------------------------------
 
 void signalHandler(int) { g.g_bAbortSignal = 1; }
 
 void signalHandler_user2(int) {
-  if (g.g_llProcStart == 0 || NowMs() - g.g_llProcStart <= kDeleteWindowMs) g.g_bDeleteFile = 1;
+  if (g.g_llProcStart == 0 || kv::tick_ms() - g.g_llProcStart <= kDeleteWindowMs)
+    g.g_bDeleteFile = 1;
 }
 
 // No SA_RESTART: a stop signal must cut the sleep short.
@@ -93,7 +88,7 @@ Arguments parseArguments(char **argv) {
 // The start tick, or process start when it is missing or lies in the future. Returns the
 // milliseconds between the start tick and now.
 int64_t setStartTick(long long start_tick) {
-  int64_t now = NowMs();
+  int64_t now = kv::tick_ms();
   if (start_tick < 1 || start_tick > now) {
     SetTickStart(now);
     return 0;
@@ -124,8 +119,8 @@ int openDataFile(const char *stem, int64_t previous_ms) {
 GSENSOR_ITEM takeSample() {
   gsensor_data_grabber(g.nSensor);
   GSENSOR_ITEM item = {};
-  item.llTick = NowMs();
-  item.llTick2 = NowMs();
+  item.llTick = kv::tick_ms();
+  item.llTick2 = kv::tick_ms();
   if (g.nSampleCounter % kBatteryEvery == 0) {
     int mv = get_internal_battery_level();
     if (mv >= 0) g.nBattery = mv;
@@ -141,38 +136,23 @@ GSENSOR_ITEM takeSample() {
   return item;
 }
 
-void addMs(struct timespec &ts, int64_t ms) {
-  ts.tv_nsec += ms * 1000000;
-  while (ts.tv_nsec >= 1000000000) {
-    ts.tv_sec += 1;
-    ts.tv_nsec -= 1000000000;
-  }
-}
-
 // The next sample is due one period after the last deadline, so the time the sensor read
 // takes does not add up. If that moment has passed already (a read that hung, a process
 // held up), the steps start anew from now rather than with a burst of catch-up samples.
-void advanceDeadline(struct timespec &deadline) {
-  addMs(deadline, kPeriodMs);
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  if (now.tv_sec > deadline.tv_sec ||
-      (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
-    deadline = now;
-    addMs(deadline, kPeriodMs);
-  }
+int64_t nextDeadline(int64_t deadline) {
+  int64_t now = kv::tick_ms();
+  deadline += kPeriodMs;
+  return now >= deadline ? now + kPeriodMs : deadline;
 }
 
-// Sleeps until the absolute deadline, so the sensor read does not stretch the period;
-// a stop signal wakes it at once.
-void pauseUntil(const struct timespec &deadline) {
-  while (!g.g_bAbortSignal) {
-    if (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) != EINTR) return;
+// Sleeps until the deadline; a stop signal wakes it at once.
+void pauseUntil(int64_t deadline) {
+  while (!g.g_bAbortSignal && !kv::sleep_until_tick(deadline)) {
   }
 }
 
 bool runTimeOver() {
-  if (NowMs() - g.g_llProcStart > g.llMaxRun) {
+  if (kv::tick_ms() - g.g_llProcStart > g.llMaxRun) {
     g.g_bAbortSignal = 1;
     return true;
   }
@@ -180,8 +160,7 @@ bool runTimeOver() {
 }
 
 void recordLoop() {
-  struct timespec deadline;
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  int64_t deadline = kv::tick_ms();
   while (!g.g_bAbortSignal && !runTimeOver()) {
     GSENSOR_ITEM item = takeSample();
     if (!PreviousCompleted()) {
@@ -193,7 +172,7 @@ void recordLoop() {
       WriteOwnSample(item);
       g.nSampleCounter = (g.nSampleCounter + 1) % kSampleCounterWrap;
     }
-    advanceDeadline(deadline);
+    deadline = nextDeadline(deadline);
     pauseUntil(deadline);
   }
 }
@@ -217,7 +196,7 @@ int shutDown() {
 }  // namespace
 
 int main(int argc, char **argv) {
-  g.g_llProcStart = NowMs();
+  g.g_llProcStart = kv::tick_ms();
   if (argc < 6) {
     printf("wrong input argument");
     return -1;

@@ -28,27 +28,18 @@
 
 #include "dm368_zt5_util.h"
 #include "gsensor_motion.h"
+#include "kv_common_util.h"
+#include "kv_owners.hpp"
 #include "standin.h"
 
 namespace {
 
-long long nowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void sleepMs(long ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
-
 bool putToken(const std::string &node, const std::string &token) {
   std::string tmp = node + ".feed";
-  FILE *f = fopen(tmp.c_str(), "w");
+  kv::UniqueFile f(fopen(tmp.c_str(), "w"));
   if (!f) return false;
-  fprintf(f, "%s\n", token.c_str());
-  fclose(f);
+  fprintf(f.get(), "%s\n", token.c_str());
+  f.reset();
   return rename(tmp.c_str(), node.c_str()) == 0;
 }
 
@@ -56,24 +47,19 @@ bool putToken(const std::string &node, const std::string &token) {
 void feedServer(const kvsim::GSensorSample &sample) {
   int battery = get_internal_battery_level();
   kvsim::appendLine(kvsim::kGSensorFeed,
-                    kvsim::serverItemLine(nowMs(), sample, battery < 0 ? 0 : battery));
+                    kvsim::serverItemLine(kv::tick_ms(), sample, battery < 0 ? 0 : battery));
 }
 
 [[noreturn]] void feedPeriodically(const std::string &node, long period_ms, int n,
                                    const kvsim::Control &ctl) {
-  struct timespec deadline;
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  int64_t deadline = kv::tick_ms();
   for (bool first = true;; first = false, ++n) {
     kvsim::GSensorSample sample = kvsim::motionSample(n);
     putToken(node, kvsim::sensorToken(sample));
     feedServer(sample);
     if (first) ctl.ready();
-    deadline.tv_nsec += period_ms * 1000000L;
-    while (deadline.tv_nsec >= 1000000000L) {
-      deadline.tv_nsec -= 1000000000L;
-      deadline.tv_sec++;
-    }
-    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+    deadline += period_ms;
+    kv::sleep_until_tick(deadline);
   }
 }
 
@@ -86,21 +72,21 @@ void feedServer(const kvsim::GSensorSample &sample) {
   }
   ctl.ready();
   for (int n = 0;; ++n) {
-    int fd = open(node.c_str(), O_WRONLY);  // waits for the next reader
-    if (fd < 0) {
-      sleepMs(5);
+    kv::UniqueFd fd(open(node.c_str(), O_WRONLY));  // waits for the next reader
+    if (!fd) {
+      kv::sleep_ms(5);
       continue;
     }
-    sleepMs(read_ms);
+    kv::sleep_ms(read_ms);
     kvsim::GSensorSample sample = kvsim::motionSample(n);
     std::string token = kvsim::sensorToken(sample) + "\n";
-    ssize_t done = write(fd, token.data(), token.size());
+    ssize_t done = write(fd.get(), token.data(), token.size());
     (void)done;
-    close(fd);
+    fd.reset();
     feedServer(sample);
     // Let the reader see the end and close before the next open, or that open would
     // join the same reader and hold it up with the next token.
-    sleepMs(30);
+    kv::sleep_ms(30);
   }
 }
 

@@ -3,8 +3,14 @@
 // Starts a sandboxed board with the stand-ins of the recorder's servers, runs the real
 // kv_sentinel, lets the servers answer for a while, then makes kv_server hang and shows,
 // as it happens, how the supervisor notices and restarts the unit. About a minute.
+//
+// Exit status 0 only when it saw what it promises: every server answering the supervisor,
+// the supervisor reporting kv_server as not responding, and the board controller told to
+// restart the unit. The board is kept for a look (its path is printed); the boards of
+// earlier runs are removed, so at most one is left behind.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -12,7 +18,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +28,7 @@
 #include "dm368_zt5_util.h"
 #include "sandbox.h"
 #include "sandbox_settings.h"
+#include "standin.h"
 
 namespace {
 
@@ -28,6 +37,24 @@ using namespace std::chrono_literals;
 
 constexpr auto kHangAt = 12s;     // after the first round of answers
 constexpr auto kGiveUpAt = 100s;  // the restart comes near 62 s
+constexpr const char *kBoardName = "kv-demo";
+constexpr const char *kOwnerFile = "/sim/demo.pid";  // marks a board as a demo's
+
+// Removes the boards earlier demos left in the temporary folder, except one whose demo
+// is still running. Only folders that carry the demo's mark are touched.
+void removeOldBoards() {
+  std::error_code ec;
+  for (const auto &entry :
+       std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind(std::string(kBoardName) + ".", 0) != 0 || !entry.is_directory(ec)) continue;
+    std::string owner;
+    if (!kvsim::readFile(entry.path().string() + kOwnerFile, owner)) continue;
+    pid_t pid = static_cast<pid_t>(atoi(owner.c_str()));
+    if (pid > 0 && kill(pid, 0) == 0) continue;
+    std::filesystem::remove_all(entry.path(), ec);
+  }
+}
 
 // New lines of a growing text, remembered by how much was already shown.
 class Tail {
@@ -47,10 +74,15 @@ class Tail {
 
 class Demo {
  public:
-  void run() {
+  // True when the demo saw everything it promises.
+  bool run() {
     setUp();
     while (Clock::now() - start_ < kGiveUpAt && !restarted_) {
       step();
+      if (!board_.running(sentinel_)) {
+        say("kv_sentinel", "ended early: " + board_.stderrOf(sentinel_));
+        break;
+      }
       std::this_thread::sleep_for(100ms);
     }
     // Let the last lines of the sequence land.
@@ -59,7 +91,7 @@ class Demo {
       std::this_thread::sleep_for(100ms);
     }
     board_.kill(sentinel_);
-    summary();
+    return summary();
   }
 
  private:
@@ -72,6 +104,7 @@ class Demo {
   void setUp() {
     printf("kv_sentinel demo: a front camera unit on a simulated board\n");
     printf("board root: %s\n\n", board_.root().c_str());
+    board_.write(kOwnerFile, std::to_string(getpid()) + "\n");
     SysInfo rec = kvsim::defaultSettings();
     rec.kv_config.front_rear_type = 1;  // front unit of a two-channel set
     rec.kv_config.bRunning = 1;         // the recorder is up
@@ -95,12 +128,15 @@ class Demo {
       board_.setControl("kv_server", "hang", "");
       hung_ = true;
       hungAt_ = now;
-      say(">>> demo", "kv_server is made to hang: it stops reading its queue");
+      say(">>> demo", "kv_server is made to hang: it stops answering");
     }
     showServer("kv_server", "id=300 ", "answers the liveness request (id 300)");
     showServer("system_server", "cmd=312 ", "answers the liveness request (312)");
     showServer("av_server.out", "cmd=70 ", "answers the liveness request (70)");
-    for (auto &line : out_.fresh(board_.stdoutOf(sentinel_))) say("kv_sentinel", line);
+    for (auto &line : out_.fresh(board_.stdoutOf(sentinel_))) {
+      say("kv_sentinel", line);
+      if (line.find("kv_server not responding... restart") != std::string::npos) noticed_ = true;
+    }
     for (auto &line : log_.fresh(hourlyLog()))
       if (line.find("[watch_d]") != std::string::npos)
         say("log", line.substr(line.find("[watch_d]")));
@@ -114,6 +150,7 @@ class Demo {
     for (auto &line : serverTails_[server].fresh(board_.read("/sim/log/" + server + ".log")))
       if (line.rfind(prefix, 0) == 0 && line.find("src=16") != std::string::npos) {
         say(server, what);
+        if (!hung_) answeredBeforeHang_.insert(server);
         if (server == "kv_server") lastKvAnswer_ = Clock::now();
       }
   }
@@ -157,30 +194,42 @@ class Demo {
 
   std::string hourlyLog() const { return board_.flashLogs(); }
 
-  void summary() {
+  // What the demo promised, each seen or not; true when all were.
+  bool summary() {
     printf("\nSummary\n");
+    bool all = true;
+    auto check = [&](bool seen, const std::string &what) {
+      printf("  %-8s %s\n", seen ? "seen" : "MISSING", what.c_str());
+      all = all && seen;
+    };
+    for (const char *server : {"system_server", "av_server.out", "kv_server"})
+      check(answeredBeforeHang_.count(server) != 0,
+            std::string(server) + " answered the supervisor before the hang");
+    check(noticed_, "kv_sentinel reported kv_server as not responding");
+    check(restarted_, "the board controller was told to restart the unit (\"1_0\")");
     if (restarted_) {
       double at = std::chrono::duration<double>(restartAt_ - start_).count();
       printf("  kv_server hung at %.0f s; the unit was restarted at %.1f s.\n",
              std::chrono::duration<double>(hungAt_ - start_).count(), at);
-    } else {
-      printf("  no restart was seen within %lld s: something is wrong.\n",
-             static_cast<long long>(
-                 std::chrono::duration_cast<std::chrono::seconds>(kGiveUpAt).count()));
     }
-    printf("  The board is kept for a look:\n");
+    printf("  The board is kept for a look (earlier demo boards were removed):\n");
+    printf("    board root              %s\n", board_.root().c_str());
     printf("    supervisor's log lines  %s\n", board_.path("/mnt/nand/log/").c_str());
     printf("    commands it ran         %s\n", board_.path("/sim/commands.log").c_str());
     printf("    its standard output     %s/sim/out/%d.out\n", board_.root().c_str(), sentinel_);
     printf("    what each server got    %s\n", board_.path("/sim/log/").c_str());
+    printf("%s\n", all ? "demo: everything promised was seen"
+                       : "demo: FAILED, something promised was not seen");
     fflush(stdout);
+    return all;
   }
 
-  kvsim::Sandbox board_;
+  kvsim::Sandbox board_{kBoardName};
   pid_t sentinel_ = -1;
   int link_ = -1;
   Clock::time_point start_, hungAt_, restartAt_, lastProgress_, lastKvAnswer_;
-  bool hung_ = false, restarted_ = false;
+  bool hung_ = false, restarted_ = false, noticed_ = false;
+  std::set<std::string> answeredBeforeHang_;
   Tail out_, log_, commands_;
   std::map<std::string, Tail> serverTails_;
 };
@@ -188,8 +237,8 @@ class Demo {
 }  // namespace
 
 int main() {
+  removeOldBoards();
   setenv("KV_KEEP_SANDBOX", "1", 1);  // the user looks at the files afterwards
   Demo demo;
-  demo.run();
-  return 0;
+  return demo.run() ? 0 : 1;
 }

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "board_root.h"
+#include "kv_owners.hpp"
 #include "sandbox_emulator.h"
 
 namespace fs = std::filesystem;
@@ -87,6 +88,32 @@ std::string slurp(const std::string &file) {
   return ss.str();
 }
 
+std::vector<std::string> splitPath(const std::string &path) {
+  std::vector<std::string> dirs;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t colon = path.find(':', start);
+    if (colon == std::string::npos) colon = path.size();
+    if (colon > start) dirs.push_back(path.substr(start, colon - start));
+    start = colon + 1;
+  }
+  return dirs;
+}
+
+// This process's environment with the "NAME=value" entries of `overrides` put in.
+std::vector<std::string> environmentWith(const std::vector<std::string> &overrides) {
+  auto nameOf = [](const std::string &entry) { return entry.substr(0, entry.find('=')); };
+  std::vector<std::string> out;
+  for (char **e = environ; e && *e; ++e) {
+    std::string entry = *e;
+    bool replaced = false;
+    for (const auto &o : overrides) replaced = replaced || nameOf(o) == nameOf(entry);
+    if (!replaced) out.push_back(entry);
+  }
+  out.insert(out.end(), overrides.begin(), overrides.end());
+  return out;
+}
+
 void setOrUnset(const char *name, bool had, const std::string &value) {
   if (had)
     setenv(name, value.c_str(), 1);
@@ -122,8 +149,8 @@ bool contains(std::string_view haystack, std::string_view needle) {
 std::string Sandbox::programDir() { return KV_PROGRAM_BIN_DIR; }
 std::string Sandbox::simDir() { return KV_SIM_BIN_DIR; }
 
-Sandbox::Sandbox() {
-  std::string base = fs::temp_directory_path().string() + "/kvsim.XXXXXX";
+Sandbox::Sandbox(std::string_view name) {
+  std::string base = fs::temp_directory_path().string() + "/" + std::string(name) + ".XXXXXX";
   std::vector<char> tmpl(base.begin(), base.end());
   tmpl.push_back('\0');
   must(mkdtemp(tmpl.data()) != nullptr, "mkdtemp");
@@ -216,40 +243,63 @@ std::string Sandbox::outFile(pid_t pid, const char *stream) const {
   return root_ + "/sim/out/" + std::to_string(pid) + "." + stream;
 }
 
+// The program's full path: a bare name is looked up among the stand-ins, the system's
+// programs and then on PATH, as the shell would; unchanged when it is nowhere.
+std::string Sandbox::findProgram(const std::string &name) const {
+  if (name.find('/') != std::string::npos) return name;
+  std::vector<std::string> dirs = {simDir(), programDir()};
+  const char *path = getenv("PATH");
+  for (const auto &dir : splitPath(path ? path : "")) dirs.push_back(dir);
+  for (const auto &dir : dirs) {
+    std::string candidate = dir + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return name;
+}
+
+// Everything the child needs is made before fork(): the test process has threads, and in
+// the child only async-signal-safe calls may run until exec (no allocation, no putenv, no
+// stdio), or it may wait for good on a lock another thread held at the fork.
 pid_t Sandbox::start(const std::vector<std::string> &argv, const std::vector<std::string> &env) {
   if (argv.empty()) throw std::invalid_argument("sandbox: empty command");
-  std::string exe = argv[0];
-  if (exe.find('/') == std::string::npos) {
-    for (const auto &dir : {simDir(), programDir()}) {
-      if (access((dir + "/" + exe).c_str(), X_OK) == 0) {
-        exe = dir + "/" + exe;
-        break;
-      }
-    }
-  }
+  const std::string exe = findProgram(argv[0]);
+  // An ARM program runs in the emulator, itself found on PATH like any program.
   Launch launch = launchOf(exe, argv);
+  launch.file = findProgram(launch.file);
   std::vector<char *> args;
   for (const auto &a : launch.argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
+  const std::vector<std::string> environment = environmentWith(env);
+  std::vector<char *> envp;
+  for (const auto &e : environment) envp.push_back(const_cast<char *>(e.c_str()));
+  envp.push_back(nullptr);
+  const std::string failure = "sandbox: cannot run " + exe + "\n";
+
+  // Named for the child once its number is known.
+  const std::string pending = root_ + "/sim/out/starting." + std::to_string(++starts_);
+  kv::UniqueFd out(
+      open((pending + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  kv::UniqueFd err(
+      open((pending + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  kv::UniqueFd in(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  must(out.ok() && err.ok() && in.ok(), "open the program's output files");
 
   fflush(nullptr);
   pid_t pid = fork();
   must(pid >= 0, "fork");
   if (pid == 0) {
     setpgid(0, 0);
-    std::string out = root_ + "/sim/out/" + std::to_string(getpid());
-    int o = open((out + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open((out + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int in = open("/dev/null", O_RDONLY);
-    if (o >= 0) dup2(o, 1);
-    if (e >= 0) dup2(e, 2);
-    if (in >= 0) dup2(in, 0);
-    for (const auto &kv : env) putenv(const_cast<char *>(kv.c_str()));
-    execvp(launch.file.c_str(), args.data());
-    fprintf(stderr, "sandbox: cannot run %s: %s\n", exe.c_str(), strerror(errno));
+    dup2(out.get(), 1);
+    dup2(err.get(), 2);
+    dup2(in.get(), 0);
+    execve(launch.file.c_str(), args.data(), envp.data());
+    ssize_t n = ::write(2, failure.data(), failure.size());
+    (void)n;
     _exit(127);
   }
   setpgid(pid, pid);
+  rename((pending + ".out").c_str(), outFile(pid, "out").c_str());
+  rename((pending + ".err").c_str(), outFile(pid, "err").c_str());
   children_[pid] = Child{argv[0]};
   return pid;
 }

@@ -36,7 +36,9 @@ inline constexpr int kGpsChannelKey = 49609;
 
 class Sandbox {
  public:
-  Sandbox();
+  // The folder is made in the temporary folder as "<name>.XXXXXX". A name with blanks or
+  // shell characters proves that every command quotes the board paths it is given.
+  explicit Sandbox(std::string_view name = "kvsim");
   ~Sandbox();
   Sandbox(const Sandbox &) = delete;
   Sandbox &operator=(const Sandbox &) = delete;
@@ -113,6 +115,7 @@ class Sandbox {
     bool collected = false;
     int status = 0;
   };
+  std::string findProgram(const std::string &name) const;
   void collect(pid_t pid);
   void buildTree() const;
   void stopAll();
@@ -124,6 +127,7 @@ class Sandbox {
   std::map<pid_t, Child> children_;
   std::vector<int> ipc_keys_;
   std::vector<int> fds_;
+  unsigned starts_ = 0;
 };
 
 // Driver nodes, flash mount and installed files of a new board (sandbox_board.cpp).

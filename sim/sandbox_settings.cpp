@@ -11,6 +11,7 @@
 
 #include "board_root.h"
 #include "file_msg_drv.h"
+#include "kv_owners.hpp"
 #include "share_mem.h"
 
 namespace kvsim {
@@ -23,11 +24,10 @@ SysInfo defaultSettings() {
 }
 
 bool loadSettingsStore(SysInfo &out) {
-  FILE *f = fopen(kv::rooted(kSettingsStore).c_str(), "rb");
+  kv::UniqueFile f(fopen(kv::rooted(kSettingsStore).c_str(), "rb"));
   if (!f) return false;
   SysInfo rec;
-  bool whole = fread(&rec, 1, sizeof rec, f) == sizeof rec && fgetc(f) == EOF;
-  fclose(f);
+  bool whole = fread(&rec, 1, sizeof rec, f.get()) == sizeof rec && fgetc(f.get()) == EOF;
   if (whole) out = rec;
   return whole;
 }
@@ -37,10 +37,10 @@ bool saveSettingsStore(const SysInfo &rec) {
   std::string dir = file.substr(0, file.rfind('/'));
   ::mkdir(dir.c_str(), 0755);
   std::string tmp = file + ".new";
-  FILE *f = fopen(tmp.c_str(), "wb");
+  kv::UniqueFile f(fopen(tmp.c_str(), "wb"));
   if (!f) return false;
-  bool ok = fwrite(&rec, 1, sizeof rec, f) == sizeof rec;
-  ok = (fclose(f) == 0) && ok;
+  bool ok = fwrite(&rec, 1, sizeof rec, f.get()) == sizeof rec;
+  ok = f.reset() == 0 && ok;
   return ok && rename(tmp.c_str(), file.c_str()) == 0;
 }
 

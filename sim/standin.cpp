@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "board_root.h"
+#include "kv_owners.hpp"
 
 namespace kvsim {
 
@@ -35,12 +36,11 @@ std::vector<std::pair<std::string, std::string>> parseSettings(const std::string
 }
 
 void appendLine(const std::string &board_path, const std::string &line) {
-  int fd = open(simPath(board_path).c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (fd < 0) return;
+  kv::UniqueFd fd(open(simPath(board_path).c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644));
+  if (!fd) return;
   std::string whole = line + "\n";
-  ssize_t n = write(fd, whole.data(), whole.size());
+  ssize_t n = write(fd.get(), whole.data(), whole.size());
   (void)n;
-  close(fd);
 }
 
 std::string Control::file(const std::string &key) const {

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "kv_common_util.h"
+#include "kv_owners.hpp"
 #include "standin.h"
 #include "standin_tool_board.h"
 #include "standin_tool_wifi.h"
@@ -38,8 +40,9 @@ std::string baseName(const char *argv0) {
 // Counts this tool's calls across processes; returns the 1-based number of this call.
 int nextCallNumber(const std::string &name) {
   std::string file = kvsim::simPath("/sim/tools/" + name + ".calls");
-  int fd = open(file.c_str(), O_RDWR | O_CREAT, 0644);
-  if (fd < 0) return 1;
+  kv::UniqueFd counter(open(file.c_str(), O_RDWR | O_CREAT, 0644));
+  if (!counter) return 1;
+  const int fd = counter.get();
   flock(fd, LOCK_EX);
   char buf[32] = {0};
   ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
@@ -48,7 +51,6 @@ int nextCallNumber(const std::string &name) {
   // A count that cannot be stored only loses per-call scripts; the call still answers.
   if (ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) < 0) call = 1;
   flock(fd, LOCK_UN);
-  close(fd);
   return call;
 }
 
@@ -106,7 +108,7 @@ int main(int argc, char **argv) {
   Script s = loadScript(name, nextCallNumber(name));
   if (s.delay_ms < 0)
     for (;;) pause();
-  if (s.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(s.delay_ms));
+  if (s.delay_ms > 0) kv::sleep_ms(s.delay_ms);
   fputs(s.output.c_str(), stdout);
   if (s.status != 0) return s.status;
   for (const auto &special : kSpecials)

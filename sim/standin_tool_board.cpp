@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kv_owners.hpp"
 #include "standin.h"
 
 namespace kvsim {
@@ -86,10 +87,10 @@ class MountTable {
     for (const auto &e : entries_) text += e.line + "\n";
     std::string file = simPath("/proc/mounts");
     std::string tmp = file + ".tool";
-    FILE *f = fopen(tmp.c_str(), "w");
+    kv::UniqueFile f(fopen(tmp.c_str(), "w"));
     if (!f) return false;
-    fputs(text.c_str(), f);
-    bool ok = fclose(f) == 0;
+    fputs(text.c_str(), f.get());
+    bool ok = f.reset() == 0;
     return ok && rename(tmp.c_str(), file.c_str()) == 0;
   }
 

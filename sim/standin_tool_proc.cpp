@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "kv_owners.hpp"
 #include "standin.h"
 #include "standin_tool_board.h"
 
@@ -60,9 +61,9 @@ void forEachSandboxProcess(const std::function<void(pid_t, const std::string &)>
   const char *root = getenv("KV_SYSROOT");
   if (!root || !root[0]) return;
   std::string want = std::string("KV_SYSROOT=") + root;
-  DIR *proc = opendir("/proc");
+  kv::UniqueDir proc(opendir("/proc"));
   if (!proc) return;
-  while (struct dirent *e = readdir(proc)) {
+  while (struct dirent *e = readdir(proc.get())) {
     const char *name = e->d_name;
     if (!name[0] || strspn(name, "0123456789") != strlen(name)) continue;
     std::string dir = std::string("/proc/") + name;
@@ -70,7 +71,6 @@ void forEachSandboxProcess(const std::function<void(pid_t, const std::string &)>
     std::string cmdline = readProc(dir + "/cmdline");
     if (!cmdline.empty()) visit(static_cast<pid_t>(atoi(name)), cmdline);
   }
-  closedir(proc);
 }
 
 int standinKillall(int argc, char **argv) {

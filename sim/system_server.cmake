@@ -1,2 +1,2 @@
 # The system server of the simulated board (see system_server.cpp).
-kv_standin(system_server system_server.cpp standin_server.cpp)
+kv_standin(system_server system_server.cpp)

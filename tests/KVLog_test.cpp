@@ -34,6 +34,7 @@ time_t fixed_clock() { return g_now; }
 
 class Log : public ::testing::Test {
  protected:
+  explicit Log(std::string_view sandbox_name = "kvsim") : board(sandbox_name) {}
   void SetUp() override {
     g_now = localTime(2024, 5, 6, 10, 20, 30);
     kv::log_set_clock_for_tests(fixed_clock);
@@ -175,6 +176,17 @@ TEST_F(Log, an_unreadable_mount_table_counts_as_no_flash) {
   EXPECT_EQ(GetCapturedStdout(), "IsSdMounted read device error !!");
   board.write("/proc/mounts", "/dev/mtdblock4 /mnt/nand jffs2 ro 0 0\n");
   EXPECT_EQ(IsNanMountedL(), 1);
+}
+
+TEST_F(Log, a_flash_listed_after_the_first_kilobyte_of_the_mount_table_gets_the_lines) {
+  std::string table = "rootfs / rootfs rw 0 0\n";
+  while (table.size() < 2048) table += "tmpfs /var/volatile tmpfs rw,relatime 0 0\n";
+  board.write("/proc/mounts", table + "/dev/mtdblock4 /mnt/nand jffs2 rw,relatime 0 0\n");
+  init("t");
+  CaptureStderr();
+  KVLog("kept\n");
+  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(logFile("2024-05-06-10_f.log"), "2024-05-06 10:20:30 [t]: kept\n");
 }
 
 TEST_F(Log, a_file_that_cannot_be_opened_sends_the_line_to_standard_error) {
@@ -372,6 +384,34 @@ TEST_F(Log, the_dumps_copy_logs_and_flash_files_to_the_card) {
   EXPECT_EQ(board.read("/mnt/mmc/nand/wifi.conf"), "ssid=car\n");
   EXPECT_FALSE(board.exists("/mnt/mmc/nand/version")) << "only names with a dot";
 
+  KVLogRemoveAll();
+  EXPECT_TRUE(logNames().empty());
+}
+
+// A board root with a blank and a quote in its name: a board path left unquoted in any
+// command would split or break it, and the command would do nothing.
+class LogOnAnOddRoot : public Log {
+ protected:
+  LogOnAnOddRoot() : Log("kv 'sim") {}
+};
+
+TEST_F(LogOnAnOddRoot, every_command_takes_each_board_path_as_one_word) {
+  board.remove(KV_LOG_DIR);
+  init("t");
+  KVLog("here\n");
+  EXPECT_EQ(logFile("2024-05-06-10_f.log"), "2024-05-06 10:20:30 [t]: here\n");
+  board.write("/var/log/bftpd.log", "ftp\n");
+  board.write("/mnt/nand/wifi.conf", "ssid=car\n");
+  KVLogDumpToSd();
+  KVNandDumpToSd();
+  EXPECT_TRUE(board.exists("/mnt/mmc/log/2024-05-06-10_f.log"));
+  EXPECT_EQ(board.read("/mnt/mmc/log/bftpd.log"), "ftp\n");
+  EXPECT_EQ(board.read("/mnt/mmc/nand/wifi.conf"), "ssid=car\n");
+  fillLogs({{"2024-05-05-00_f.log", 600}});
+  g_now = localTime(2024, 5, 6, 11, 0, 0);
+  KVLog("next hour\n");
+  EXPECT_EQ(logNames(), (std::vector<std::string>{"2024-05-06-10_f.log", "2024-05-06-11_f.log"}))
+      << "the oldest file is removed";
   KVLogRemoveAll();
   EXPECT_TRUE(logNames().empty());
 }

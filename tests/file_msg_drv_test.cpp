@@ -12,8 +12,12 @@
 #include <unistd.h>
 
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "board_root.h"
@@ -37,6 +41,13 @@ int cmdOf(const std::string &line) {
   sscanf(line.c_str(), "cmd=%d", &cmd);
   return cmd;
 }
+
+template <typename F>
+struct FunctionArgs;
+template <typename R, typename... A>
+struct FunctionArgs<R (*)(A...)> {
+  using type = std::tuple<A...>;
+};
 
 std::string bytesAt(const SysInfo &rec, size_t offset, size_t size) {
   return std::string(reinterpret_cast<const char *>(&rec) + offset, size);
@@ -69,27 +80,63 @@ class Settings : public testing::Test {
 
 // ---- layout -----------------------------------------------------------------------------------
 
+// The kv_config fields the system's programs read and write, each at the offset the
+// record's layout gives it (written out here): set by name in the live record, they must
+// reach the manager's store at exactly that place.
 TEST_F(Settings, kv_config_fields_reach_the_store_at_the_offsets_peers_read) {
   struct Field {
     const char *name;
     size_t offset, size;
     void *at;
   };
-  std::vector<Field> fields;
-#define KV_FIELD(f, off) fields.push_back({#f, off, sizeof live->kv_config.f, &live->kv_config.f});
-  KV_CONFIG_LAYOUT(KV_FIELD)
+#define KV_FIELD(f, off) \
+  Field { #f, off, sizeof live->kv_config.f, &live->kv_config.f }
+  const Field fields[] = {
+      KV_FIELD(bRunning, 11808),
+      KV_FIELD(record_state, 11812),
+      KV_FIELD(restart_state, 11926),
+      KV_FIELD(wifi_ap_ssid, 11927),
+      KV_FIELD(wifi_ap_pwd, 11959),
+      KV_FIELD(gps_speed_display, 11981),
+      KV_FIELD(gps_speed, 11984),
+      KV_FIELD(gps_sync_time, 11989),
+      KV_FIELD(gps_sync_time_activate, 11990),
+      KV_FIELD(gps_sync_time_counter, 11992),
+      KV_FIELD(gps_sync_time_time, 12000),
+      KV_FIELD(gps_timezone, 12004),
+      KV_FIELD(gps_proc_alive, 12008),
+      KV_FIELD(gps_cable_connected, 12009),
+      KV_FIELD(gps_need_alert, 12010),
+      KV_FIELD(system_drive_park_state, 12164),
+      KV_FIELD(error_flag, 12170),
+      KV_FIELD(osd_speed_display_type, 12204),
+      KV_FIELD(drive_stop_count, 12220),
+      KV_FIELD(mac_address, 12428),
+      KV_FIELD(front_rear_type, 12471),
+      KV_FIELD(rear_connected, 12472),
+      KV_FIELD(remote_device_on, 12545),
+      KV_FIELD(file_name_order_type, 12546),
+      KV_FIELD(file_name_sync_type, 12547),
+      KV_FIELD(file_name_tmp_time, 12552),
+      KV_FIELD(recording_interval_drive_2ch, 12556),
+      KV_FIELD(use_rec_parking_always_2ch, 12557),
+      KV_FIELD(button_control_2ch, 12558),
+      KV_FIELD(last_rear_alive_received, 12560),
+      KV_FIELD(park_shutdown_voltage_2ch, 12576),
+      KV_FIELD(park_voltage_2ch, 12584),
+      KV_FIELD(is_sdxc, 12595),
+  };
 #undef KV_FIELD
-  ASSERT_EQ(fields.front().offset, 11808u);
   memset(live.get(), 0, sizeof(SysInfo));
-  for (size_t i = 0; i < fields.size(); ++i)
-    memset(fields[i].at, static_cast<int>(i % 250 + 1), fields[i].size);
+  for (size_t i = 0; i < std::size(fields); ++i)
+    memset(fields[i].at, static_cast<int>(i + 1), fields[i].size);
 
   ASSERT_EQ(fRequestWrite(), 0);
   std::string store = board.read(kvsim::kSettingsStore);
   ASSERT_EQ(store.size(), 12600u);
-  for (size_t i = 0; i < fields.size(); ++i)
+  for (size_t i = 0; i < std::size(fields); ++i)
     EXPECT_EQ(store.substr(fields[i].offset, fields[i].size),
-              std::string(fields[i].size, static_cast<char>(i % 250 + 1)))
+              std::string(fields[i].size, static_cast<char>(i + 1)))
         << fields[i].name << " at " << fields[i].offset;
 }
 
@@ -163,11 +210,11 @@ TEST(FileMsgDrvSetUp, a_segment_that_cannot_be_attached_is_a_set_up_failure) {
 // ---------------------------------------------------------------------------------
 
 TEST_F(Settings, the_request_after_three_failed_ones_reopens_the_queue) {
-  board.setControl("file_manager", "length", "0");
+  board.setControl("file_manager", "reply", "length=0");
   CaptureStderr();
   EXPECT_EQ(GetSysInfo(), nullptr);
   EXPECT_EQ(GetSysInfo(), nullptr);
-  board.clearControl("file_manager", "length");
+  board.clearControl("file_manager", "reply");
   // A queue id that cannot work: the third request fails on it, the fourth reopens.
   SaveQid(-1);
   EXPECT_EQ(GetSysInfo(), nullptr);
@@ -180,12 +227,12 @@ TEST_F(Settings, the_request_after_three_failed_ones_reopens_the_queue) {
 }
 
 TEST_F(Settings, failed_resets_do_not_count_towards_reopening) {
-  board.setControl("file_manager", "length", "0");
+  board.setControl("file_manager", "reply", "length=0");
   CaptureStderr();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(fResetSysInfo(), -1);
   const std::string reset_error = "FileMsgDrv: Error\nFILE_MSG_RESET fail";
   EXPECT_EQ(GetCapturedStderr(), reset_error + reset_error + reset_error);
-  board.clearControl("file_manager", "length");
+  board.clearControl("file_manager", "reply");
   SaveQid(-1);
   CaptureStderr();
   EXPECT_EQ(GetSysInfo(), nullptr) << "no reopening after failed resets";
@@ -207,7 +254,7 @@ TEST_F(Settings, a_reply_of_the_wrong_length_fails_with_the_requests_error_text)
       {"fSetIp", [] { return fSetIp(in_addr{0x0101a8c0}) == -1; }, kWriteError},
       {"fSetSysLog", [&] { return fSetSysLog(&entry) == -1; }, kWriteError},
   };
-  board.setControl("file_manager", "length", "12599");
+  board.setControl("file_manager", "reply", "length=12599");
   for (auto &c : cases) {
     CaptureStderr();
     EXPECT_TRUE(c.failed()) << c.name;
@@ -222,13 +269,13 @@ TEST_F(Settings, a_stale_reply_is_not_taken_for_the_answer_to_the_next_request) 
   // Left behind by an exchange that gave up, or by a peer that answered twice.
   FILE_MSG_BUF stale{kProc, FILE_MSG_READ, kProc, 0, SYSINFO_SIZE, 0, 0, 0};
   ASSERT_EQ(Msg_Send(Msg_Init(FILE_MSG_KEY), &stale, sizeof stale), 0);
-  board.setControl("file_manager", "length", "0");
+  board.setControl("file_manager", "reply", "length=0");
   CaptureStderr();
   EXPECT_EQ(GetSysInfo(), nullptr) << "the manager's own answer counts";
   EXPECT_EQ(GetCapturedStderr(), kReadError);
 }
 
-TEST_F(Settings, a_hanging_manager_takes_the_request_and_never_answers) {
+TEST_F(Settings, a_hanging_manager_takes_the_request_and_answers_once_released) {
   board.setControl("file_manager", "hang", "");
   int qid = Msg_Init(FILE_MSG_KEY);
   FILE_MSG_BUF msg{1, FILE_MSG_READ, kProc, 0, 0, 0, 0, 0};
@@ -237,6 +284,9 @@ TEST_F(Settings, a_hanging_manager_takes_the_request_and_never_answers) {
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(Msg_RsvFlags(qid, kProc, &msg, sizeof msg, IPC_NOWAIT), -1) << "no answer";
   board.clearControl("file_manager", "hang");
+  EXPECT_TRUE(kvsim::Sandbox::waitUntil(
+      [&] { return Msg_RsvFlags(qid, kProc, &msg, sizeof msg, IPC_NOWAIT) >= 0; }, 5000ms));
+  EXPECT_EQ(msg.length, SYSINFO_SIZE);
   EXPECT_NE(GetSysInfo(), nullptr);
 }
 
@@ -334,66 +384,332 @@ TEST_F(Settings, a_value_set_in_one_process_is_seen_at_once_in_another) {
 // ---- the field setters
 // --------------------------------------------------------------------------------
 
-// Every setter of the table: the value lands in its field with the field's width, and the
-// request is a write (a write-immediate for the IP address).
-TEST_F(Settings, every_field_setter_stores_its_field_and_requests_its_save) {
-  struct Case {
-    const char *name;
-    std::function<int()> call;
-    size_t offset;
-    std::string expected;
-    int cmd;
-  };
-  static char text[] = "abc";
-  auto pattern = [](size_t n) { return std::string(n, '\x5A'); };
-  std::vector<Case> cases;
-#define CASE_WITH(name, type, field, cmd)        \
-  cases.push_back({#name,                        \
-                   [] {                          \
-                     type v;                     \
-                     memset(&v, 0x5A, sizeof v); \
-                     return name(v);             \
-                   },                            \
-                   offsetof(SysInfo, field), pattern(sizeof(type)), cmd});
-#define CASE_VALUE(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE)
-#define CASE_LOW_BYTE(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE)
-#define CASE_IF_CHANGED(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE)
-#define CASE_NOW(name, type, field) CASE_WITH(name, type, field, FILE_MSG_WRITE_I)
-#define CASE_TEXT(name, type, field)                                              \
-  cases.push_back({#name, [] { return name(text, 3); }, offsetof(SysInfo, field), \
-                   std::string("abc\0", 4), FILE_MSG_WRITE});
-#define CASE(kind, name, type, field) CASE_##kind(name, type, field)
-  FILE_MSG_FIELD_SETTERS(CASE)
-#undef CASE
+// Every field setter, each with its field's place written out here from the record's
+// layout (not taken from the code's table): on a zeroed record, a value of its own whose
+// bytes are all non-zero (a text for text setters) must change exactly the field's bytes
+// and no others, and one write request (write-immediate for the IP address) must follow.
+// Fields of lan_config, whose inner offsets the layout does not list, are named by member.
+#define LAN(f) (offsetof(SysInfo, lan_config) + offsetof(Lancam_Config_Data, f))
+#define LAN_SIZE(f) sizeof(Lancam_Config_Data::f)
+#define NET(f) (LAN(net) + offsetof(Network_Config_Data, f))
+#define NET_SIZE(f) sizeof(Network_Config_Data::f)
 
-  memset(live.get(), 0, sizeof(SysInfo));
-  size_t sent = 0;
-  for (auto &c : cases) {
-    EXPECT_EQ(c.call(), 0) << c.name;
-    EXPECT_EQ(bytesAt(*live, c.offset, c.expected.size()), c.expected) << c.name;
-    auto log = requests();
-    ASSERT_EQ(log.size(), ++sent) << c.name;
-    EXPECT_EQ(cmdOf(log.back()), c.cmd) << c.name;
-  }
-  EXPECT_GT(cases.size(), 220u);
+enum SetterKind { kValue, kText, kNow };
+using AnySetter =
+    std::variant<int (*)(unsigned char), int (*)(unsigned short), int (*)(unsigned int),
+                 int (*)(int), int (*)(struct in_addr), int (*)(void *, int)>;
+struct SetterRow {
+  const char *name;
+  AnySetter setter;
+  size_t offset, size;
+  SetterKind kind;
+};
+
+const std::vector<SetterRow> &fieldSetters() {
+  static const std::vector<SetterRow> rows = {
+      {"fSetStr1X1", fSetStr1X1, 1324, 4, kValue},
+      {"fSetStr1Y1", fSetStr1Y1, 1328, 4, kValue},
+      {"fSetStr1W1", fSetStr1W1, 1332, 4, kValue},
+      {"fSetStr1H1", fSetStr1H1, 1336, 4, kValue},
+      {"fSetStr1X2", fSetStr1X2, 1340, 4, kValue},
+      {"fSetStr1Y2", fSetStr1Y2, 1344, 4, kValue},
+      {"fSetStr1W2", fSetStr1W2, 1348, 4, kValue},
+      {"fSetStr1H2", fSetStr1H2, 1352, 4, kValue},
+      {"fSetStr1X3", fSetStr1X3, 1356, 4, kValue},
+      {"fSetStr1Y3", fSetStr1Y3, 1360, 4, kValue},
+      {"fSetStr1W3", fSetStr1W3, 1364, 4, kValue},
+      {"fSetStr1H3", fSetStr1H3, 1368, 4, kValue},
+      {"fSetROIEnable1", fSetROIEnable1, 1312, 1, kValue},
+      {"fSetIpratio1", fSetIpratio1, 1276, 4, kValue},
+      {"fSetForceIframe1", fSetForceIframe1, 1280, 1, kValue},
+      {"fSetQPInit1", fSetQPInit1, 1281, 1, kValue},
+      {"fSetQPMin1", fSetQPMin1, 1282, 1, kValue},
+      {"fSetQPMax1", fSetQPMax1, 1283, 1, kValue},
+      {"fSetMEConfig1", fSetMEConfig1, 1284, 1, kValue},
+      {"fSetPacketSize1", fSetPacketSize1, 1285, 1, kValue},
+      {"fSetDateStampEnable1", fSetDateStampEnable1, 1180, 1, kValue},
+      {"fSetTimeStampEnable1", fSetTimeStampEnable1, 1181, 1, kValue},
+      {"fSetLogoEnable1", fSetLogoEnable1, 1182, 1, kValue},
+      {"fSetLogoPosition1", fSetLogoPosition1, 1183, 1, kValue},
+      {"fSetTextEnable1", fSetTextEnable1, 1184, 1, kValue},
+      {"fSetTextPosition1", fSetTextPosition1, 1185, 1, kValue},
+      {"fSetDetailInfo1", fSetDetailInfo1, 1210, 1, kValue},
+      {"fSetOverlayText1", fSetOverlayText1, 1186, 24, kText},
+      {"fSetFramerate1", fSetFramerate1, LAN(nFrameRate1), LAN_SIZE(nFrameRate1), kValue},
+      {"fSetFramerateVal1", fSetFramerateVal1, LAN(frameRateVal1), LAN_SIZE(frameRateVal1), kValue},
+      {"fSetStr2X1", fSetStr2X1, 1384, 4, kValue},
+      {"fSetStr2Y1", fSetStr2Y1, 1388, 4, kValue},
+      {"fSetStr2W1", fSetStr2W1, 1392, 4, kValue},
+      {"fSetStr2H1", fSetStr2H1, 1396, 4, kValue},
+      {"fSetStr2X2", fSetStr2X2, 1400, 4, kValue},
+      {"fSetStr2Y2", fSetStr2Y2, 1404, 4, kValue},
+      {"fSetStr2W2", fSetStr2W2, 1408, 4, kValue},
+      {"fSetStr2H2", fSetStr2H2, 1412, 4, kValue},
+      {"fSetStr2X3", fSetStr2X3, 1416, 4, kValue},
+      {"fSetStr2Y3", fSetStr2Y3, 1420, 4, kValue},
+      {"fSetStr2W3", fSetStr2W3, 1424, 4, kValue},
+      {"fSetStr2H3", fSetStr2H3, 1428, 4, kValue},
+      {"fSetROIEnable2", fSetROIEnable2, 1372, 1, kValue},
+      {"fSetIpratio2", fSetIpratio2, 1288, 4, kValue},
+      {"fSetForceIframe2", fSetForceIframe2, 1292, 1, kValue},
+      {"fSetQPInit2", fSetQPInit2, 1293, 1, kValue},
+      {"fSetQPMin2", fSetQPMin2, 1294, 1, kValue},
+      {"fSetQPMax2", fSetQPMax2, 1295, 1, kValue},
+      {"fSetMEConfig2", fSetMEConfig2, 1296, 1, kValue},
+      {"fSetPacketSize2", fSetPacketSize2, 1297, 1, kValue},
+      {"fSetDateStampEnable2", fSetDateStampEnable2, 1211, 1, kValue},
+      {"fSetTimeStampEnable2", fSetTimeStampEnable2, 1212, 1, kValue},
+      {"fSetLogoEnable2", fSetLogoEnable2, 1213, 1, kValue},
+      {"fSetLogoPosition2", fSetLogoPosition2, 1214, 1, kValue},
+      {"fSetTextEnable2", fSetTextEnable2, 1215, 1, kValue},
+      {"fSetTextPosition2", fSetTextPosition2, 1216, 1, kValue},
+      {"fSetDetailInfo2", fSetDetailInfo2, 1241, 1, kValue},
+      {"fSetOverlayText2", fSetOverlayText2, 1217, 24, kText},
+      {"fSetFramerate2", fSetFramerate2, LAN(nFrameRate2), LAN_SIZE(nFrameRate2), kValue},
+      {"fSetFramerateVal2", fSetFramerateVal2, LAN(frameRateVal2), LAN_SIZE(frameRateVal2), kValue},
+      {"fSetStr3X1", fSetStr3X1, 1444, 4, kValue},
+      {"fSetStr3Y1", fSetStr3Y1, 1448, 4, kValue},
+      {"fSetStr3W1", fSetStr3W1, 1452, 4, kValue},
+      {"fSetStr3H1", fSetStr3H1, 1456, 4, kValue},
+      {"fSetStr3X2", fSetStr3X2, 1460, 4, kValue},
+      {"fSetStr3Y2", fSetStr3Y2, 1464, 4, kValue},
+      {"fSetStr3W2", fSetStr3W2, 1468, 4, kValue},
+      {"fSetStr3H2", fSetStr3H2, 1472, 4, kValue},
+      {"fSetStr3X3", fSetStr3X3, 1476, 4, kValue},
+      {"fSetStr3Y3", fSetStr3Y3, 1480, 4, kValue},
+      {"fSetStr3W3", fSetStr3W3, 1484, 4, kValue},
+      {"fSetStr3H3", fSetStr3H3, 1488, 4, kValue},
+      {"fSetROIEnable3", fSetROIEnable3, 1432, 1, kValue},
+      {"fSetIpratio3", fSetIpratio3, 1300, 4, kValue},
+      {"fSetForceIframe3", fSetForceIframe3, 1304, 1, kValue},
+      {"fSetQPInit3", fSetQPInit3, 1305, 1, kValue},
+      {"fSetQPMin3", fSetQPMin3, 1306, 1, kValue},
+      {"fSetQPMax3", fSetQPMax3, 1307, 1, kValue},
+      {"fSetMEConfig3", fSetMEConfig3, 1308, 1, kValue},
+      {"fSetPacketSize3", fSetPacketSize3, 1309, 1, kValue},
+      {"fSetDateStampEnable3", fSetDateStampEnable3, 1242, 1, kValue},
+      {"fSetTimeStampEnable3", fSetTimeStampEnable3, 1243, 1, kValue},
+      {"fSetLogoEnable3", fSetLogoEnable3, 1244, 1, kValue},
+      {"fSetLogoPosition3", fSetLogoPosition3, 1245, 1, kValue},
+      {"fSetTextEnable3", fSetTextEnable3, 1246, 1, kValue},
+      {"fSetTextPosition3", fSetTextPosition3, 1247, 1, kValue},
+      {"fSetDetailInfo3", fSetDetailInfo3, 1272, 1, kValue},
+      {"fSetOverlayText3", fSetOverlayText3, 1248, 24, kText},
+      {"fSetFramerate3", fSetFramerate3, LAN(nFrameRate3), LAN_SIZE(nFrameRate3), kValue},
+      {"fSetFramerateVal3", fSetFramerateVal3, LAN(frameRateVal3), LAN_SIZE(frameRateVal3), kValue},
+      {"fSetRateControl1", fSetRateControl1, LAN(nRateControl1), LAN_SIZE(nRateControl1), kValue},
+      {"fSetRateControl2", fSetRateControl2, LAN(nRateControl2), LAN_SIZE(nRateControl2), kValue},
+      {"fSetMP41bitrate", fSetMP41bitrate, LAN(nMpeg41bitrate), LAN_SIZE(nMpeg41bitrate), kValue},
+      {"fSetMP42bitrate", fSetMP42bitrate, LAN(nMpeg42bitrate), LAN_SIZE(nMpeg42bitrate), kValue},
+      {"fSetMotionEnable", fSetMotionEnable, 862, 1, kValue},
+      {"fSetMotionCEnable", fSetMotionCEnable, 863, 1, kValue},
+      {"fSetMotionLevel", fSetMotionLevel, 864, 1, kValue},
+      {"fSetMotionCValue", fSetMotionCValue, 865, 1, kValue},
+      {"fSetFaceDetect", fSetFaceDetect, 872, 1, kValue},
+      {"fSetFDX", fSetFDX, 876, 4, kValue},
+      {"fSetFDY", fSetFDY, 880, 4, kValue},
+      {"fSetFDW", fSetFDW, 884, 4, kValue},
+      {"fSetFDH", fSetFDH, 888, 4, kValue},
+      {"fSetFDConfLevel", fSetFDConfLevel, 900, 1, kValue},
+      {"fSetFDDirection", fSetFDDirection, 901, 1, kValue},
+      {"fSetFRecognition", fSetFRecognition, 902, 1, kValue},
+      {"fSetFRConfLevel", fSetFRConfLevel, 903, 1, kValue},
+      {"fSetFRDatabase", fSetFRDatabase, 904, 1, kValue},
+      {"fSetPrivacyMask", fSetPrivacyMask, 905, 1, kValue},
+      {"fSetMaskOptions", fSetMaskOptions, 906, 1, kValue},
+      {"fSetAudioON", fSetAudioON, 908, 1, kValue},
+      {"fSetAudioEnable", fSetAudioEnable, 909, 1, kValue},
+      {"fSetAudioMode", fSetAudioMode, 910, 1, kValue},
+      {"fSetAudioInVolume", fSetAudioInVolume, 911, 1, kValue},
+      {"fSetAudioEncode", fSetAudioEncode, 912, 1, kValue},
+      {"fSetAudioSampleRate", fSetAudioSampleRate, 913, 1, kValue},
+      {"fSetAudioBitrate", fSetAudioBitrate, 914, 1, kValue},
+      {"fSetAudioBitrateValue", fSetAudioBitrateValue, 916, 4, kValue},
+      {"fSetAudioAlarmLevel", fSetAudioAlarmLevel, 920, 1, kValue},
+      {"fSetAudioAlarm", fSetAudioAlarm, 921, 1, kValue},
+      {"fSetAudioOutVolume", fSetAudioOutVolume, 922, 1, kValue},
+      {"fSetAudioReceiverEnable", fSetAudioReceiverEnable, 923, 1, kValue},
+      {"fSetAudioSeverIp", fSetAudioSeverIp, 924, 256, kText},
+      {"fSetSDFileFormat", fSetSDFileFormat, 3578, 1, kValue},
+      {"fSetSdReEnable", fSetSdReEnable, 3579, 1, kValue},
+      {"fSetSDInsert", fSetSDInsert, 3580, 1, kValue},
+      {"fSetFtpFqdn", fSetFtpFqdn, 1960, 41, kText},
+      {"fSetFtpUsername", fSetFtpUsername, 2001, 32, kText},
+      {"fSetFtpPassword", fSetFtpPassword, 2033, 20, kText},
+      {"fSetFtpFoldname", fSetFtpFoldname, 2053, 128, kText},
+      {"fSetFtpImageacount", fSetFtpImageacount, 2184, 4, kValue},
+      {"fSetFtpPid", fSetFtpPid, 2188, 4, kValue},
+      {"fSetFtpPort", fSetFtpPort, 2192, 2, kValue},
+      {"fSetRftpenable", fSetRftpenable, 2194, 1, kValue},
+      {"fSetFTPFileFormat", fSetFTPFileFormat, 2195, 1, kValue},
+      {"fSetSmtpServerIp", fSetSmtpServerIp, 2196, 41, kText},
+      {"fSetSmtpServerPort", fSetSmtpServerPort, 2238, 2, kValue},
+      {"fSetSmtpUsername", fSetSmtpUsername, 2240, 32, kText},
+      {"fSetSmtpPassword", fSetSmtpPassword, 2272, 20, kText},
+      {"fSetSmtpAuthentication", fSetSmtpAuthentication, 2292, 1, kValue},
+      {"fSetSmtpSenderEmail", fSetSmtpSenderEmail, 2293, 256, kText},
+      {"fSetSmtpReceiverEmail", fSetSmtpReceiverEmail, 2549, 256, kText},
+      {"fSetSmtpCC", fSetSmtpCC, 2805, 256, kText},
+      {"fSetSmtpSubject", fSetSmtpSubject, 3061, 256, kText},
+      {"fSetSmtpText", fSetSmtpText, 3317, 256, kText},
+      {"fSetSmtpAttachments", fSetSmtpAttachments, 3573, 1, kValue},
+      {"fSetSmtpView", fSetSmtpView, 3574, 1, kValue},
+      {"fSetASmtpAttach", fSetASmtpAttach, 3575, 1, kValue},
+      {"fSetAttFileFormat", fSetAttFileFormat, 3576, 1, kValue},
+      {"fSetVcamPtz", fSetVcamPtz, 4904, 1, kValue},
+      {"fSetTitle", fSetTitle, LAN(title), LAN_SIZE(title), kText},
+      {"fSetRegUsr", fSetRegUsr, LAN(regusr), LAN_SIZE(regusr), kText},
+      {"fSetOSDText", fSetOSDText, LAN(osdtext), LAN_SIZE(osdtext), kText},
+      {"fSetClickSnapFilename", fSetClickSnapFilename, LAN(nClickSnapFilename),
+       LAN_SIZE(nClickSnapFilename), kText},
+      {"fSetChipConfig", fSetChipConfig, LAN(chipConfig), LAN_SIZE(chipConfig), kValue},
+      {"fSetCamWhiteBalance", fSetCamWhiteBalance, LAN(nWhiteBalance), LAN_SIZE(nWhiteBalance),
+       kValue},
+      {"fSetCamDayNight", fSetCamDayNight, LAN(nDayNight), LAN_SIZE(nDayNight), kValue},
+      {"fSetBinning", fSetBinning, LAN(nBinning), LAN_SIZE(nBinning), kValue},
+      {"fSetBlc", fSetBlc, LAN(nBacklightControl), LAN_SIZE(nBacklightControl), kValue},
+      {"fSetCamBacklight", fSetCamBacklight, LAN(nBackLight), LAN_SIZE(nBackLight), kValue},
+      {"fSetCamBrightness", fSetCamBrightness, LAN(nBrightness), LAN_SIZE(nBrightness), kValue},
+      {"fSetCamContrast", fSetCamContrast, LAN(nContrast), LAN_SIZE(nContrast), kValue},
+      {"fSetCamSaturation", fSetCamSaturation, LAN(nSaturation), LAN_SIZE(nSaturation), kValue},
+      {"fSetCamSharpness", fSetCamSharpness, LAN(nSharpness), LAN_SIZE(nSharpness), kValue},
+      {"fSetMirror", fSetMirror, LAN(mirror), LAN_SIZE(mirror), kValue},
+      {"fSetImageAEW", fSetImageAEW, LAN(nAEWswitch), LAN_SIZE(nAEWswitch), kValue},
+      {"fSetImageAEWType", fSetImageAEWType, LAN(nAEWtype), LAN_SIZE(nAEWtype), kValue},
+      {"fSetHistogram", fSetHistogram, LAN(histogram), LAN_SIZE(histogram), kValue},
+      {"fSetDynRange", fSetDynRange, LAN(dynRange), LAN_SIZE(dynRange), kValue},
+      {"fSetMaxExposureValue", fSetMaxExposureValue, LAN(maxexposure), LAN_SIZE(maxexposure),
+       kValue},
+      {"fSetMaxGainValue", fSetMaxGainValue, LAN(maxgain), LAN_SIZE(maxgain), kValue},
+      {"fSetExpPriority", fSetExpPriority, LAN(expPriority), LAN_SIZE(expPriority), kValue},
+      {"fSetVideoMode", fSetVideoMode, LAN(nStreamType), LAN_SIZE(nStreamType), kValue},
+      {"fSetVideoCodecMode", fSetVideoCodecMode, LAN(nVideocodecmode), LAN_SIZE(nVideocodecmode),
+       kValue},
+      {"fSetVideoCodecCombo", fSetVideoCodecCombo, LAN(nVideocombo), LAN_SIZE(nVideocombo), kValue},
+      {"fSetVideoCodecRes", fSetVideoCodecRes, LAN(nVideocodecres), LAN_SIZE(nVideocodecres),
+       kValue},
+      {"fSetRateControl", fSetRateControl, LAN(nRateControl), LAN_SIZE(nRateControl), kValue},
+      {"fSetJpegQuality", fSetJpegQuality, LAN(njpegquality), LAN_SIZE(njpegquality), kValue},
+      {"fSetAdvMode", fSetAdvMode, LAN(AdvanceMode), LAN_SIZE(AdvanceMode), kValue},
+      {"fSetDemoCfg", fSetDemoCfg, LAN(democfg), LAN_SIZE(democfg), kValue},
+      {"fSetEncryptVideo", fSetEncryptVideo, LAN(nEncryptVideo), LAN_SIZE(nEncryptVideo), kValue},
+      {"fSetLocalDisplay", fSetLocalDisplay, LAN(nLocalDisplay), LAN_SIZE(nLocalDisplay), kValue},
+      {"fSetLostAlarm", fSetLostAlarm, LAN(lostalarm), LAN_SIZE(lostalarm), kValue},
+      {"fSetSDAlarmEnable", fSetSDAlarmEnable, LAN(bSdaEnable), LAN_SIZE(bSdaEnable), kValue},
+      {"fSetFTPAlarmEnable", fSetFTPAlarmEnable, LAN(bAFtpEnable), LAN_SIZE(bAFtpEnable), kValue},
+      {"fSetSMTPAlarmEnable", fSetSMTPAlarmEnable, LAN(bASmtpEnable), LAN_SIZE(bASmtpEnable),
+       kValue},
+      {"fSetAlarmDuration", fSetAlarmDuration, LAN(nAlarmDuration), LAN_SIZE(nAlarmDuration),
+       kValue},
+      {"fSetAlarmStatus", fSetAlarmStatus, LAN(alarmstatus), LAN_SIZE(alarmstatus), kValue},
+      {"fSetAlarmEnable", fSetAlarmEnable, LAN(nAlarmEnable), LAN_SIZE(nAlarmEnable), kValue},
+      {"fSetExtAlarm", fSetExtAlarm, LAN(nExtAlarm), LAN_SIZE(nExtAlarm), kValue},
+      {"fSetAlarmAudioPlay", fSetAlarmAudioPlay, LAN(nAlarmAudioPlay), LAN_SIZE(nAlarmAudioPlay),
+       kValue},
+      {"fSetAlarmAudioFile", fSetAlarmAudioFile, LAN(nAlarmAudioFile), LAN_SIZE(nAlarmAudioFile),
+       kValue},
+      {"fSetAlarmStorage", fSetAlarmStorage, LAN(alarmlocal), LAN_SIZE(alarmlocal), kValue},
+      {"fSetRecordStorage", fSetRecordStorage, LAN(recordlocal), LAN_SIZE(recordlocal), kValue},
+      {"fSetClickSnapStorage", fSetClickSnapStorage, LAN(nClickSnapStorage),
+       LAN_SIZE(nClickSnapStorage), kValue},
+      {"fSetAVIDuration", fSetAVIDuration, LAN(aviduration), LAN_SIZE(aviduration), kValue},
+      {"fSetAVIFormat", fSetAVIFormat, LAN(aviformat), LAN_SIZE(aviformat), kValue},
+      {"fSetGIOInEnable", fSetGIOInEnable, LAN(gioinenable), LAN_SIZE(gioinenable), kValue},
+      {"fSetGIOInType", fSetGIOInType, LAN(giointype), LAN_SIZE(giointype), kValue},
+      {"fSetGIOOutEnable", fSetGIOOutEnable, LAN(giooutenable), LAN_SIZE(giooutenable), kValue},
+      {"fSetGIOOutType", fSetGIOOutType, LAN(gioouttype), LAN_SIZE(gioouttype), kValue},
+      {"fSetTStampEnable", fSetTStampEnable, LAN(tstampenable), LAN_SIZE(tstampenable), kValue},
+      {"fSetDateFormat", fSetDateFormat, LAN(dateformat), LAN_SIZE(dateformat), kValue},
+      {"fSetTStampFormat", fSetTStampFormat, LAN(tstampformat), LAN_SIZE(tstampformat), kValue},
+      {"fSetDatePosition", fSetDatePosition, LAN(dateposition), LAN_SIZE(dateposition), kValue},
+      {"fSetTimePosition", fSetTimePosition, LAN(timeposition), LAN_SIZE(timeposition), kValue},
+      {"fSetOSDStream", fSetOSDStream, LAN(osdstream), LAN_SIZE(osdstream), kValue},
+      {"fSetOSDWinNum", fSetOSDWinNum, LAN(osdwinnum), LAN_SIZE(osdwinnum), kValue},
+      {"fSetOSDWin", fSetOSDWin, LAN(osdwin), LAN_SIZE(osdwin), kValue},
+      {"fSetScheduleRepeatEnable", fSetScheduleRepeatEnable, LAN(nScheduleRepeatEnable),
+       LAN_SIZE(nScheduleRepeatEnable), kValue},
+      {"fSetScheduleNumWeeks", fSetScheduleNumWeeks, LAN(nScheduleNumWeeks),
+       LAN_SIZE(nScheduleNumWeeks), kValue},
+      {"fSetScheduleInfiniteEnable", fSetScheduleInfiniteEnable, LAN(nScheduleInfiniteEnable),
+       LAN_SIZE(nScheduleInfiniteEnable), kValue},
+      {"fSetNetMask", fSetNetMask, NET(netmask), NET_SIZE(netmask), kValue},
+      {"fSetGateway", fSetGateway, NET(gateway), NET_SIZE(gateway), kValue},
+      {"fSetDns", fSetDns, NET(dns), NET_SIZE(dns), kValue},
+      {"fSetHttpPort", fSetHttpPort, NET(http_port), NET_SIZE(http_port), kValue},
+      {"fSetHttpsPort", fSetHttpsPort, NET(https_port), NET_SIZE(https_port), kValue},
+      {"fSetDhcpEnable", fSetDhcpEnable, NET(dhcp_enable), NET_SIZE(dhcp_enable), kValue},
+      {"fsetdiscoverymode", fsetdiscoverymode, NET(discovery_mode), NET_SIZE(discovery_mode),
+       kValue},
+      {"fSetTimeZone", fSetTimeZone, NET(ntp_timezone), NET_SIZE(ntp_timezone), kValue},
+      {"fSetTimeFormat", fSetTimeFormat, NET(time_format), NET_SIZE(time_format), kValue},
+      {"fSetDaylightTime", fSetDaylightTime, NET(daylight_time), NET_SIZE(daylight_time), kValue},
+      {"fSetMPEG4Res", fSetMPEG4Res, NET(mpeg4resolution), NET_SIZE(mpeg4resolution), kValue},
+      {"fSetMPEG42Res", fSetMPEG42Res, NET(mpeg42resolution), NET_SIZE(mpeg42resolution), kValue},
+      {"fSetResolution", fSetResolution, NET(liveresolution), NET_SIZE(liveresolution), kValue},
+      {"fSetImageFormat", fSetImageFormat, NET(imageformat), NET_SIZE(imageformat), kValue},
+      {"fSetImageSource", fSetImageSource, NET(imagesource), NET_SIZE(imagesource), kValue},
+      {"fSetNetMulticast", fSetNetMulticast, NET(multicast_enable), NET_SIZE(multicast_enable),
+       kValue},
+      {"fSetPtzSupport", fSetPtzSupport, NET(supportptzpage), NET_SIZE(supportptzpage), kValue},
+      {"fSetSntpServer", fSetSntpServer, NET(ntp_server), NET_SIZE(ntp_server), kText},
+      {"fSetIp", fSetIp, 4024, 4, kNow},
+  };
+  return rows;
 }
 
-TEST_F(Settings, setters_store_the_fields_their_names_say) {
-  // A few by hand, with offsets written out, against a table mistake.
-  EXPECT_EQ(fSetAudioReceiverEnable(1), 0);
-  EXPECT_EQ(bytesAt(*live, 923, 1), "\x01");
-  EXPECT_EQ(fSetStr2W3(77), 0);
-  EXPECT_EQ(live->codec_roiconfig[1].roi[2].width, 77u);
-  EXPECT_EQ(fSetROIEnable3(5), 0);
-  EXPECT_EQ(bytesAt(*live, 1312 + 2 * 60, 4), std::string("\x05\0\0\0", 4));
-  EXPECT_EQ(fSetFramerateVal2(25), 0);
-  EXPECT_EQ(live->lan_config.frameRateVal2, 25);
-  EXPECT_EQ(fSetDetailInfo1(3), 0);
-  EXPECT_EQ(bytesAt(*live, 1180 + 30, 1), "\x03");
-  EXPECT_EQ(fSetVcamPtz('Z'), 0);
-  EXPECT_EQ(bytesAt(*live, 4904, 1), "Z");
-  EXPECT_EQ(fSetIp(in_addr{0x0a01a8c0}), 0);
-  EXPECT_EQ(bytesAt(*live, 3584 + 440, 4), "\xc0\xa8\x01\x0a");
+#undef LAN
+#undef LAN_SIZE
+#undef NET
+#undef NET_SIZE
+
+// Calls row `r` with the value of index `i`; the bytes it must leave in its field.
+std::string callSetter(const SetterRow &r, size_t i, int &result) {
+  const auto b = static_cast<unsigned char>(i % 250 + 1);
+  std::string value(r.size, static_cast<char>(b));
+  if (r.kind == kText) {
+    std::string text = "t" + std::to_string(i);
+    result = std::get<int (*)(void *, int)>(r.setter)(text.data(), static_cast<int>(text.size()));
+    return text + '\0';
+  }
+  std::visit(
+      [&](auto setter) {
+        using Arg = std::tuple_element_t<0, typename FunctionArgs<decltype(setter)>::type>;
+        Arg arg;
+        memset(&arg, b, sizeof arg);
+        if constexpr (std::is_same_v<decltype(setter), int (*)(void *, int)>)
+          result = -2;  // a text setter listed as a value setter
+        else
+          result = setter(arg);
+      },
+      r.setter);
+  return value;
+}
+
+TEST_F(Settings, every_field_setter_changes_its_own_bytes_only_and_requests_the_save) {
+#define COUNT_SETTER(kind, name, type, field) +1
+  constexpr size_t kSetters = 0 FILE_MSG_FIELD_SETTERS(COUNT_SETTER);
+#undef COUNT_SETTER
+  ASSERT_EQ(fieldSetters().size(), kSetters) << "a setter is missing from the rows";
+  size_t sent = 0;
+  for (size_t i = 0; i < fieldSetters().size(); ++i) {
+    const SetterRow &r = fieldSetters()[i];
+    memset(live.get(), 0, sizeof(SysInfo));
+    int result = -1;
+    std::string expected = callSetter(r, i, result);
+    EXPECT_EQ(result, 0) << r.name;
+    std::string after = bytesAt(*live, 0, sizeof(SysInfo));
+    std::string zeros(sizeof(SysInfo), '\0');
+    zeros.replace(r.offset, expected.size(), expected);
+    if (after != zeros) {
+      size_t first = 0;
+      while (first < after.size() && after[first] == zeros[first]) ++first;
+      ADD_FAILURE() << r.name << ": the record differs first at byte " << first << ", its field is "
+                    << r.offset << ".." << r.offset + r.size - 1;
+    }
+    auto log = requests();
+    ASSERT_EQ(log.size(), ++sent) << r.name;
+    EXPECT_EQ(cmdOf(log.back()), r.kind == kNow ? FILE_MSG_WRITE_I : FILE_MSG_WRITE) << r.name;
+  }
 }
 
 TEST_F(Settings, text_setters_take_only_what_fits_their_field) {

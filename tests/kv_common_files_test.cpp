@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -45,6 +46,7 @@ TEST(NameRule, separator_by_kind_state_and_continuity) {
       {MAIN_STATE_PARK, BB_RECORD_ALWAYS, 0, "_NOR_D"},
       {MAIN_STATE_DRIVE, BB_RECORD_IMPACT_EVENT, 0, "_EVT_D"},
       {MAIN_STATE_PARK, BB_RECORD_IMPACT_EVENT, 0, "_EVT_P"},
+      {MAIN_STATE_DRIVE, BB_RECORD_MANUAL_EVENT, 0, "_EVT_D"},
       {MAIN_STATE_PARK, BB_RECORD_MANUAL_EVENT, 0, "_EVT_P"},
       {MAIN_STATE_SYSTEM, BB_RECORD_MANUAL_EVENT, 0, "_EVT_P"},
       {MAIN_STATE_DRIVE, BB_RECORD_PARKING_MOTION, 0, "_MOT_P"},
@@ -426,6 +428,41 @@ TEST(Deletion, a_stem_with_any_extension_goes_at_once) {
     EXPECT_FALSE(has(board, std::string("20240101-120000_NOR_D_F") + ext)) << ext;
   EXPECT_TRUE(has(board, "20240101-120100_NOR_D_F.mp4"));
   EXPECT_EQ(KVDeleteFile(nullptr), -1);
+}
+
+// A stem or path that names no file (nothing, a folder with its '/', ".", "..") must
+// not turn into the hidden files of a folder: "<stem>.*" would be ".*" of the working
+// folder, "<stem>.gsf" a file called ".gsf".
+TEST(Deletion, a_stem_that_names_no_file_deletes_nothing) {
+  Sandbox board;
+  const std::string here = board.path("/tmp/cwd");
+  board.mkdir("/tmp/cwd");
+  char saved[4096];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(here.c_str()), 0);
+  const std::vector<std::string> hidden = {".hidden_file", ".mp4", ".gsf", ".gps"};
+  for (const auto &name : hidden) {
+    board.write("/tmp/cwd/" + name, "x");
+    put(board, name, 1);
+  }
+  board.mkdir("/tmp/cwd/.hidden_dir");
+  const std::vector<std::string> stems = {"", folder() + "/", "/", folder() + "/.",
+                                          folder() + "/.."};
+  for (std::string stem : stems) {
+    EXPECT_EQ(KVDeleteAllExtFile(stem.data()), -1) << "stem \"" << stem << "\"";
+    EXPECT_EQ(DeleteRecordFileNoSize(stem.data()), 0) << "stem \"" << stem << "\"";
+  }
+  for (std::string path : {std::string(), std::string("/"), folder() + "/.", std::string("//")})
+    EXPECT_EQ(KVDeleteFile(path.data()), -1) << "path \"" << path << "\"";
+  std::string video = folder() + "/.mp4";
+  EXPECT_EQ(DeleteRecordFileNoSize(video.data()), 0);
+  ASSERT_EQ(chdir(saved), 0);
+  for (const auto &name : hidden) {
+    EXPECT_TRUE(board.exists("/tmp/cwd/" + name)) << "working folder: " << name;
+    EXPECT_TRUE(has(board, name)) << "recordings folder: " << name;
+  }
+  EXPECT_TRUE(board.exists("/tmp/cwd/.hidden_dir"));
+  EXPECT_TRUE(board.exists("/mnt/mmc/Recordings"));
 }
 
 TEST(Folders, the_recordings_folder_is_made_on_request) {

@@ -78,14 +78,45 @@ TEST(MountDetection, the_stand_ins_keep_the_table_in_board_paths) {
   EXPECT_EQ(board.commandsOf("umount").back(), "umount -l " + board.root() + "/mnt/nand");
 }
 
-TEST(MountDetection, a_card_listed_after_the_first_kilobyte_is_still_seen) {
+TEST(MountDetection, the_card_and_the_flash_listed_late_in_a_long_table_are_still_seen) {
   Sandbox board;
   std::string table = kBaseTable;
-  for (int i = 0; i < 40; ++i)
+  for (int i = 0; table.size() < 20000; ++i)
     table += "tmpfs /var/volatile" + std::to_string(i) + " tmpfs rw,relatime 0 0\n";
-  ASSERT_GT(table.size(), 1100u);
-  board.write("/proc/mounts", table + kCardLine);
+  board.write("/proc/mounts", table + kCardLine + kNandLine);
   EXPECT_EQ(IsSdMounted(), 1);
+  EXPECT_EQ(IsNanMounted(), 1);
+}
+
+TEST(MountDetection, a_mount_point_cut_by_a_read_boundary_is_still_seen) {
+  Sandbox board;
+  // The card's "/mnt/mmc vfat rw" starts 15 bytes into its line; the table is read in
+  // kilobytes, so these lines put it across the third kilobyte's end.
+  for (size_t shift = 1; shift < 16; ++shift) {
+    size_t line_at = 3072 - 15 - shift;
+    board.write("/proc/mounts", std::string(line_at - 1, '#') + "\n" + kCardLine);
+    EXPECT_EQ(IsSdMounted(), 1) << "card text " << shift << " bytes before the boundary";
+  }
+}
+
+// A board root with a blank and a quote in its name: an unquoted board path would split
+// or break the command, and the tool would not be run on the card or flash at all.
+TEST(MountDetection, every_command_takes_each_board_path_as_one_word) {
+  Sandbox board("kv 'sim");
+  setTable(board, "");
+  EXPECT_EQ(MountSdcard(), 1);
+  EXPECT_EQ(board.commandsOf("mount").back(),
+            "mount -t vfat " + board.root() + "/dev/mmcblk0p1 " + board.root() + "/mnt/mmc");
+  int status = 0;
+  EXPECT_EQ(CheckDiskSdcard(&status), CHECK_DISK_SUCCESS);
+  EXPECT_EQ(board.commandsOf("fsck_msdos").back(),
+            "fsck_msdos -y " + board.root() + "/dev/mmcblk0p1");
+  EXPECT_EQ(SafeUnmountSd(), 0);
+  EXPECT_EQ(MountNand(), 0);
+  EXPECT_EQ(IsNanMounted(), 1);
+  EXPECT_EQ(EraseAllNand(), 0);
+  EXPECT_EQ(board.commandsOf("flash_eraseall").back(),
+            "flash_eraseall " + board.root() + "/dev/mtd4");
 }
 
 TEST(MountDetection, an_unreadable_table_means_nothing_is_mounted) {
@@ -115,8 +146,8 @@ struct LadderCase {
   int result;
 };
 
-// Ladders A and B: three umount commands at most, 200 ms apart.
-TEST(UnmountLadderB, command_counts_sleeps_and_results) {
+// UmountSdcardRepeat: three umount commands at most, 200 ms apart.
+TEST(UmountSdcardRepeat, command_counts_sleeps_and_results) {
   const LadderCase cases[] = {
       {"not mounted", false, {}, 0, 0, 1},
       {"first umount works", true, {}, 1, 0, 1},
@@ -139,7 +170,7 @@ TEST(UnmountLadderB, command_counts_sleeps_and_results) {
   }
 }
 
-TEST(UnmountLadderA, mounting_goes_on_when_the_card_stays_mounted) {
+TEST(MountSdcard, mounting_goes_on_when_the_card_stays_mounted) {
   Sandbox board;
   board.append("/proc/mounts", kCardLine);
   failCalls(board, "umount", {1, 2, 3});
@@ -152,8 +183,8 @@ TEST(UnmountLadderA, mounting_goes_on_when_the_card_stays_mounted) {
     EXPECT_EQ(line, "umount " + board.root() + "/mnt/mmc");
 }
 
-// Ladder C: up to six commands, 400 ms after each failure, then 500 ms.
-TEST(UnmountLadderC, command_counts_sleeps_and_results) {
+// SafeUnmountSd: up to six commands, 400 ms after each failure, then 500 ms.
+TEST(SafeUnmountSd, command_counts_sleeps_and_results) {
   const LadderCase cases[] = {
       {"not mounted", false, {}, 0, 500, 0},
       {"first umount works", true, {}, 1, 500, 0},
@@ -173,7 +204,7 @@ TEST(UnmountLadderC, command_counts_sleeps_and_results) {
   }
 }
 
-TEST(UnmountLadderC, a_card_that_goes_away_after_a_failed_command_ends_the_ladder) {
+TEST(SafeUnmountSd, a_card_that_goes_away_after_a_failed_command_ends_the_ladder) {
   Sandbox board;
   board.append("/proc/mounts", kCardLine);
   board.scriptTool("umount", ToolScript{1, "", 0});
@@ -187,8 +218,8 @@ TEST(UnmountLadderC, a_card_that_goes_away_after_a_failed_command_ends_the_ladde
   EXPECT_EQ(board.commandsOf("umount").size(), 1u);
 }
 
-// Ladder D: 200 ms first, up to four commands with 400 ms after each failure.
-TEST(UnmountLadderD, command_counts_sleeps_and_results) {
+// SafeUnmountNand: 200 ms first, up to four commands with 400 ms after each failure.
+TEST(SafeUnmountNand, command_counts_sleeps_and_results) {
   const LadderCase cases[] = {
       {"not mounted", false, {}, 0, 200, 0},
       {"first umount works", true, {}, 1, 200, 0},

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/msg.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,6 +19,9 @@
 #include "dm368_zt5_util.h"
 #include "gsensor_motion.h"
 #include "gsf_reader.h"
+#include "kv_common_util.h"
+#include "kv_msg_drv.h"
+#include "msg_util.h"
 #include "sandbox.h"
 
 namespace {
@@ -35,11 +39,7 @@ constexpr int64_t kJitterMs = 100;
 constexpr int kServerBattery = 3600;
 constexpr const char *kRecordings = "/mnt/mmc/Recordings";
 
-int64_t monoMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+int64_t monoMs() { return kv::tick_ms(); }
 
 // Seconds between the header's "YYYYMMDDhhmmss" (local time) and `reference`.
 double headerOffsetFrom(const std::string &digits, time_t reference) {
@@ -108,8 +108,10 @@ class Recorder {
     board.write(kvsim::kGSensorFeed, text);
   }
   void startServer() { board.startServer("kv_server"); }
-  void serverAnswersWithWrongLength() { board.setControl("kv_server", "length.280", "1960"); }
-  void serverAnswersAfter(int ms) { board.setControl("kv_server", "delay_ms", std::to_string(ms)); }
+  void serverAnswersWithWrongLength() { board.setControl("kv_server", "reply.280", "length=1960"); }
+  void serverAnswersAfter(int ms) {
+    board.setControl("kv_server", "reply", "delay_ms=" + std::to_string(ms));
+  }
   void serverHangs() { board.setControl("kv_server", "hang", ""); }
 
   pid_t start(int64_t start_tick, int64_t max_run = 600000) {
@@ -418,6 +420,45 @@ TEST(KvShocklogPrevious, a_stop_while_kv_server_does_not_answer_still_closes_the
   ASSERT_GE(f.records.size(), 4u);
   for (const auto &r : f.records) EXPECT_EQ(r.sensor4, 4242);
   expectEvenSamplesFromStart(f.records);
+}
+
+// kv_server's answer to a recording that was stopped first stays in the bus queue,
+// addressed to process 8: none of the following recordings may take it for its own.
+TEST(KvShocklogPrevious, a_late_answer_to_a_stopped_recording_is_not_taken_by_the_next_ones) {
+  Recorder rec;
+  rec.serverAnswersAfter(3000);
+  rec.startServer();
+  auto previousRequests = [&] {
+    int n = 0;
+    for (const auto &line : rec.board.serverLog("kv_server")) n += line.rfind("id=280 ", 0) == 0;
+    return n;
+  };
+  pid_t first = rec.start(0);
+  ASSERT_TRUE(Sandbox::waitUntil([&] { return previousRequests() == 1; }, 5000ms));
+  rec.board.clearControl("kv_server", "reply");  // only the first answer comes late
+  rec.stop(first);
+  auto queued = [] {
+    struct msqid_ds ds;
+    return msgctl(Msg_Init(KV_MSG_KEY), IPC_STAT, &ds) == 0 ? ds.msg_qnum : 0;
+  };
+  ASSERT_TRUE(Sandbox::waitUntil([&] { return queued() == 1; }, 5000ms)) << "no late answer";
+
+  for (int k = 2; k <= 4; ++k) {
+    rec.stem = rec.board.path(kRecordings) + "/recording_" + std::to_string(k);
+    int64_t start_tick = monoMs() - 1000;
+    std::vector<ServerItem> history;
+    for (int i = 0; i < 4; ++i)
+      history.push_back({start_tick + 200 * i, {k, k, k, 1000 * k + i, 0}});
+    rec.setServerHistory(history);
+    pid_t pid = rec.start(start_tick);
+    ASSERT_TRUE(Sandbox::waitUntil([&] { return previousRequests() == k; }, 5000ms));
+    std::this_thread::sleep_for(600ms);
+    gsf::File f = rec.stop(pid);
+    ASSERT_GE(f.records.size(), 4u) << "recording " << k;
+    for (size_t i = 0; i < 4; ++i)
+      EXPECT_EQ(f.records[i].sensor4, 1000 * k + static_cast<int>(i))
+          << "recording " << k << " record " << i << ": its own kv_server items come first";
+  }
 }
 
 // ---- the 6-second deletion window and the run-time limit ---------------------------

@@ -103,6 +103,25 @@ TEST(MsgUtil, oversized_records_are_refused) {
   EXPECT_EQ(Msg_Send(qid, big.data(), 3), -1);
 }
 
+TEST(MsgRsv, a_message_longer_than_the_record_is_cut_and_taken_off_the_queue) {
+  // A peer that answers with a longer record must not leave it in the queue, where it
+  // would block the receiver's type for good.
+  kvsim::Sandbox board;
+  board.trackIpcKey(kKey);
+  int qid = Msg_Init(kKey);
+  char longer[96];
+  for (int i = 0; i < 96; ++i) longer[i] = static_cast<char>(i);
+  int32_t type = 7;
+  memcpy(longer, &type, 4);
+  ASSERT_EQ(Msg_Send(qid, longer, sizeof longer), 0);
+  Record24 r{};
+  EXPECT_EQ(Msg_RsvFlags(qid, 7, &r, sizeof r, IPC_NOWAIT), 20);
+  EXPECT_EQ(memcmp(&r, longer, sizeof r), 0) << "the first 24 bytes";
+  struct msqid_ds ds;
+  ASSERT_EQ(msgctl(qid, IPC_STAT, &ds), 0);
+  EXPECT_EQ(ds.msg_qnum, 0u);
+}
+
 TEST(MsgKill, removes_the_queue) {
   kvsim::Sandbox board;
   int qid = Msg_Init(kKey);

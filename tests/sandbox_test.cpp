@@ -3,8 +3,17 @@
 
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's allocation hooks (GCC ships no header for them).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void *,
+                                                                             size_t),
+                                                         void (*free_hook)(const volatile void *));
+#endif
 
 namespace {
 
@@ -29,6 +38,36 @@ TEST(SandboxProcesses, an_ended_program_keeps_its_number_until_the_sandbox_stops
   errno = 0;
   EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1) << "not collected when the sandbox ended";
   EXPECT_EQ(errno, ECHILD);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// Set in the child of every fork of this process, before it runs anything else.
+volatile sig_atomic_t g_forked_child = 0;
+void markForkedChild() { g_forked_child = 1; }
+void endIfChildAllocates(const volatile void *, size_t) {
+  if (g_forked_child) _exit(99);
+}
+void endIfChildFrees(const volatile void *) {
+  if (g_forked_child) _exit(99);
+}
+#endif
+
+// The tests have threads: a child that allocated (or took the environment's lock) between
+// fork and exec could wait for good on a lock another thread held at the fork. Every
+// allocation in such a child ends it with status 99 here.
+TEST(SandboxProcesses, a_started_program_gets_its_environment_without_allocating_before_exec) {
+#if !defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "needs AddressSanitizer's allocation hooks";
+#else
+  __sanitizer_install_malloc_and_free_hooks(endIfChildAllocates, endIfChildFrees);
+  pthread_atfork(nullptr, nullptr, markForkedChild);
+  Sandbox board;
+  pid_t pid = board.start({"sh", "-c", "echo \"$KV_EXTRA $KV_SYSROOT\""}, {"KV_EXTRA=given"});
+  int status = board.wait(pid, 5000ms);
+  ASSERT_NE(status, -1);
+  EXPECT_EQ(Sandbox::exitCode(status), 0) << "99: the child allocated between fork and exec";
+  EXPECT_EQ(board.stdoutOf(pid), "given " + board.root() + "\n");
+#endif
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 
 #include "OrvelDrvMsg.h"
 #include "board_root.h"
+#include "file_msg_drv.h"
+#include "kv_msg_drv.h"
 #include "msg_util.h"
 #include "sandbox.h"
 #include "server_log.h"
@@ -29,61 +31,97 @@ constexpr int kProc = 7;
 bool answered(int qid, SYS_MSG_BUF &reply) {
   return Msg_RsvFlags(qid, kProc, &reply, sizeof reply, IPC_NOWAIT) >= 0;
 }
-bool answered(int qid, MSG_BUF &reply) {
-  return Msg_RsvFlags(qid, kProc, &reply, sizeof reply, IPC_NOWAIT) >= 0;
+
+// The four stand-ins and one request each that asks for an answer. Every record starts
+// with Des, cmd and src.
+struct Server {
+  const char *name;
+  int key;
+  int record_size;
+  int request;
+};
+const Server kServers[] = {
+    {"file_manager", FILE_MSG_KEY, sizeof(FILE_MSG_BUF), FILE_MSG_READ},
+    {"system_server", SYS_MSG_KEY, sizeof(SYS_MSG_BUF), SYS_MSG_WATCHDOG},
+    {"av_server.out", ORVEL_MSG_KEY, sizeof(MSG_BUF), MSG_CMD_WATCHDOG},
+    {"kv_server", KV_MSG_KEY, sizeof(KV_MSG_BUF), KV_MSG_WATCHDOG},
+};
+
+struct RawRecord {
+  int32_t words[MSG_UTIL_MAX_RECORD / 4];
+};
+
+void ask(const Server &s) {
+  RawRecord rec{};
+  rec.words[0] = 1;
+  rec.words[1] = s.request;
+  rec.words[2] = kProc;
+  ASSERT_EQ(Msg_Send(Msg_Init(s.key), &rec, s.record_size), 0) << s.name;
+}
+
+bool answered(const Server &s) {
+  RawRecord rec{};
+  return Msg_RsvFlags(Msg_Init(s.key), kProc, &rec, s.record_size, IPC_NOWAIT) >= 0;
 }
 
 TEST(StandInServers, end_with_status_0_on_sigterm_and_sigint) {
   Sandbox board;
-  for (const char *name : {"system_server", "av_server.out"}) {
+  for (const Server &s : kServers) {
     for (int sig : {SIGTERM, SIGINT}) {
-      pid_t pid = board.startServer(name);
+      pid_t pid = board.startServer(s.name);
       board.signal(pid, sig);
-      EXPECT_EQ(Sandbox::exitCode(board.wait(pid, 5000ms)), 0) << name << " signal " << sig;
+      EXPECT_EQ(Sandbox::exitCode(board.wait(pid, 5000ms)), 0) << s.name << " signal " << sig;
     }
   }
 }
 
 TEST(StandInServers, end_at_once_with_the_status_of_the_exit_control) {
   Sandbox board;
-  for (const char *name : {"system_server", "av_server.out"}) {
-    pid_t pid = board.startServer(name);
-    board.setControl(name, "exit", "4");
-    EXPECT_EQ(Sandbox::exitCode(board.wait(pid, 5000ms)), 4) << name;
+  for (const Server &s : kServers) {
+    pid_t pid = board.startServer(s.name);
+    board.setControl(s.name, "exit", "4");
+    EXPECT_EQ(Sandbox::exitCode(board.wait(pid, 5000ms)), 4) << s.name;
+    board.clearControl(s.name, "exit");
   }
 }
 
-TEST(StandInServers, a_hung_system_server_answers_once_the_hang_is_lifted) {
+TEST(StandInServers, a_server_told_to_die_ends_with_that_status_unanswered) {
   Sandbox board;
-  board.startServer("system_server");
-  board.setControl("system_server", "hang", "");
-  int qid = Msg_Init(SYS_MSG_KEY);
-  SYS_MSG_BUF request{1, SYS_MSG_WATCHDOG, kProc, 0, 0, 0}, reply{};
-  ASSERT_EQ(Msg_Send(qid, &request, sizeof request), 0);
-  ASSERT_TRUE(
-      Sandbox::waitUntil([&] { return !board.serverLog("system_server").empty(); }, 5000ms));
-  std::this_thread::sleep_for(200ms);
-  EXPECT_FALSE(answered(qid, reply)) << "a hung server must not answer";
-
-  board.clearControl("system_server", "hang");
-  ASSERT_TRUE(Sandbox::waitUntil([&] { return answered(qid, reply); }, 5000ms));
-  EXPECT_EQ(reply.Des, kProc);
-  EXPECT_EQ(reply.cmd, SYS_MSG_WATCHDOG);
-  EXPECT_EQ(reply.length, 0);
+  for (const Server &s : kServers) {
+    pid_t pid = board.startServer(s.name);
+    board.setControl(s.name, "die", "3");
+    ask(s);
+    EXPECT_EQ(Sandbox::exitCode(board.wait(pid, 5000ms)), 3) << s.name;
+    EXPECT_FALSE(answered(s)) << s.name;
+    board.clearControl(s.name, "die");
+  }
 }
 
-TEST(StandInServers, an_av_server_told_to_die_ends_with_that_status_unanswered) {
+TEST(StandInServers, a_hung_server_logs_the_request_and_answers_once_the_hang_is_lifted) {
   Sandbox board;
-  pid_t pid = board.startServer("av_server.out");
-  board.setControl("av_server.out", "reply." + std::to_string(MSG_CMD_WATCHDOG), "die=3");
-  int qid = Msg_Init(ORVEL_MSG_KEY);
-  MSG_BUF request{}, reply{};
-  request.Des = 1;
-  request.cmd = MSG_CMD_WATCHDOG;
-  request.Src = kProc;
-  ASSERT_EQ(Msg_Send(qid, &request, sizeof request), 0);
-  EXPECT_EQ(Sandbox::exitCode(board.wait(pid, 5000ms)), 3);
-  EXPECT_FALSE(answered(qid, reply));
+  for (const Server &s : kServers) {
+    board.startServer(s.name);
+    board.setControl(s.name, "hang", "");
+    ask(s);
+    ASSERT_TRUE(Sandbox::waitUntil([&] { return !board.serverLog(s.name).empty(); }, 5000ms))
+        << s.name << " did not log the request";
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(answered(s)) << s.name << ": a hung server must not answer";
+    board.clearControl(s.name, "hang");
+    EXPECT_TRUE(Sandbox::waitUntil([&] { return answered(s); }, 5000ms)) << s.name;
+  }
+}
+
+TEST(StandInServers, a_reply_delay_holds_the_answer_back) {
+  Sandbox board;
+  for (const Server &s : kServers) {
+    board.startServer(s.name);
+    board.setControl(s.name, "reply", "delay_ms=300");
+    auto asked = std::chrono::steady_clock::now();
+    ask(s);
+    ASSERT_TRUE(Sandbox::waitUntil([&] { return answered(s); }, 5000ms)) << s.name;
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, 300ms) << s.name;
+  }
 }
 
 TEST(StandInServers, a_request_left_unanswered_does_not_stop_the_next) {

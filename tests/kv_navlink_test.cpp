@@ -419,7 +419,13 @@ TEST(KvNavlinkClock, the_first_fix_sets_the_clock_once_and_again_after_a_track_s
   unit.start();
   time_t start = 0;
   auto drive = driveNow(4, false, &start);
-  unit.feed(drive, {.speed = 0});
+  // Only the first second (one fix and its six companions) before the track start: a later
+  // fix of this feed that a slow reader took after the start would be the one to set the
+  // clock again.
+  constexpr size_t kFirstSecond = 7;
+  ASSERT_TRUE(contains(drive[kFirstSecond].text, "$GPRMC"));
+  unit.feed(std::vector<kvsim::Sentence>(drive.begin(), drive.begin() + kFirstSecond),
+            {.speed = 0});
   unit.settle();
   // The setting ends with the hwclock command and the second log line; on a loaded machine
   // they may come after the port has drained.
@@ -437,7 +443,7 @@ TEST(KvNavlinkClock, the_first_fix_sets_the_clock_once_and_again_after_a_track_s
   EXPECT_GT(unit.cfg().gps_sync_time_counter, 0);
 
   unit.startTrack();
-  unit.feed(std::vector<kvsim::Sentence>(drive.begin() + 7, drive.end()), {.speed = 0});
+  unit.feed(std::vector<kvsim::Sentence>(drive.begin() + kFirstSecond, drive.end()), {.speed = 0});
   unit.settle();
   ASSERT_TRUE(hwclockRuns(2)) << "a track start sets it again";
   EXPECT_EQ(unit.board.commandsOf("hwclock").size(), 2u);

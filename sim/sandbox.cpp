@@ -119,6 +119,11 @@ bool contains(std::string_view haystack, std::string_view needle) {
   return haystack.find(needle) != std::string_view::npos;
 }
 
+// Stand-in tools first, then the system's programs and the stand-in servers.
+std::string Sandbox::searchPath(const std::string &root) {
+  return root + "/bin:" + programDir() + ":" + simDir() + ":/usr/bin:/bin";
+}
+
 std::string Sandbox::programDir() { return KV_PROGRAM_BIN_DIR; }
 std::string Sandbox::simDir() { return KV_SIM_BIN_DIR; }
 
@@ -138,8 +143,7 @@ Sandbox::Sandbox() {
 
   buildTree();
   setenv("KV_SYSROOT", root_.c_str(), 1);
-  std::string path = root_ + "/bin:" + programDir() + ":" + simDir() + ":/usr/bin:/bin";
-  setenv("PATH", path.c_str(), 1);
+  setenv("PATH", searchPath(root_).c_str(), 1);
   for (int key : {kSettingsKey, kSystemServerKey, kEventBusKey, kAvServerKey, kGpsChannelKey})
     trackIpcKey(key);
 }
@@ -232,6 +236,8 @@ pid_t Sandbox::start(const std::vector<std::string> &argv, const std::vector<std
   for (const auto &a : launch.argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
 
+  // Its own board, whichever sandbox of the test was made last (two units in one test).
+  std::string board_env[] = {"KV_SYSROOT=" + root_, "PATH=" + searchPath(root_)};
   fflush(nullptr);
   pid_t pid = fork();
   must(pid >= 0, "fork");
@@ -244,6 +250,8 @@ pid_t Sandbox::start(const std::vector<std::string> &argv, const std::vector<std
     if (o >= 0) dup2(o, 1);
     if (e >= 0) dup2(e, 2);
     if (in >= 0) dup2(in, 0);
+    putenv(board_env[0].data());
+    putenv(board_env[1].data());
     for (const auto &kv : env) putenv(const_cast<char *>(kv.c_str()));
     execvp(launch.file.c_str(), args.data());
     fprintf(stderr, "sandbox: cannot run %s: %s\n", exe.c_str(), strerror(errno));

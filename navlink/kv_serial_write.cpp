@@ -159,7 +159,8 @@ int WriteToSerialWithCRLF(const char *str) {
 
 int WriteCommandToFront(int command, const char *str) {
   CommandLine line;
-  if (!ComposeCommandLine(command, str, MakeCurrentDateTime(), line)) return -1;
+  long now = command == SEND_TO_FRONT_DATE_TIME ? MakeCurrentDateTime() : 0;
+  if (!ComposeCommandLine(command, str, now, line)) return -1;
   switch (line.shape) {
     case LineShape::Fixed:
       return WriteToSerial(line.text, static_cast<int>(line.len));
@@ -234,6 +235,11 @@ void SerialLinkStop(int role) {
   if (role == DEVICE_2CH_FRONT) CloseSerialReadThread();
   if (role == DEVICE_2CH_REAR) CloseRearConnCheckThread();
   DestroySerialLock();
+}
+
+void SerialLinkEndThreads() {
+  CloseSerialReadThread();
+  CloseRearConnCheckThread();
 }
 
 int SerialLinkRequest(int code, SysInfo *info) {

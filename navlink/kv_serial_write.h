@@ -20,6 +20,9 @@
 void SerialLinkStart(int role);
 // Shutdown: the reader or keep-alive thread stopped, the serial lock destroyed.
 void SerialLinkStop(int role);
+// The fatal end (DoExit, from any thread but theirs): the reader and the keep-alive
+// stopped; the lock stays, since another thread may be writing under it.
+void SerialLinkEndThreads();
 // A relay request of the GPS channel whose id is a serial-link command code (1 to 16,
 // 20, 21, 70 to 76, 79, 90, 91); the rear-only codes arrive here only on a rear unit.
 // Code 1 sends "#CMVER", "#CMINW" and "#CMSTA" from `info`; 70 to 76 carry its

@@ -175,8 +175,9 @@ void ParseRearCommand(const char *line) {
   RearCommand command;
   DecodeRearLine(line, now, command);
   if (!command.alive) return;
-  // Any "#CM" line, known or not, tells that the rear unit is there.
+  // Any "#CM" line, known or not, tells that the rear unit is there. The GPS reader writes
+  // the same field; one 64-bit store, never two halves, even on the 32-bit board.
   SysInfo *info = g.hooks.info ? g.hooks.info() : nullptr;
-  if (info) info->kv_config.last_rear_alive_received = now;
+  if (info) __atomic_store_n(&info->kv_config.last_rear_alive_received, now, __ATOMIC_RELAXED);
   if (command.event != RearEvent::None && g.hooks.deliver) g.hooks.deliver(command);
 }

@@ -8,6 +8,10 @@
 // its next pass. The serial reader's wait ends when kv_server answers or when the daemon
 // stops the reader, so that a kv_server that never answers cannot keep the daemon from
 // ending.
+//
+// Every payload has a place of its own in the daemon's slot of the bus segment (named by
+// the record's `offset`), so that kv_server, which takes a one-way payload only when it
+// comes to the event, never finds it overwritten by the next event of the same read.
 #pragma once
 
 #include "rear_command.h"

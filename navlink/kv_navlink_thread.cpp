@@ -17,7 +17,6 @@
 #include "dm368_zt5_util.h"
 #include "gps_track.h"
 #include "kv_common_util.h"
-#include "kv_msg_drv.h"
 #include "kv_navlink.h"
 #include "kv_sysinfo_util.h"
 #include "line_splitter.h"

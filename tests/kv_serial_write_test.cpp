@@ -555,8 +555,9 @@ TEST(SerialLinkFailure,
 
 // The front alone, with bytes written straight into its link port.
 struct FrontPort {
-  FrontPort() : front(1, nullptr) {
+  explicit FrontPort(bool receiver = true) : front(1, nullptr) {
     fcntl(front.link, F_SETFL, fcntl(front.link, F_GETFL) | O_NONBLOCK);
+    if (!receiver) front.board.remove("/dev/ttyS0");
     EXPECT_TRUE(front.startNavlink());
   }
   ~FrontPort() {
@@ -606,6 +607,42 @@ TEST(SerialLinkReceive, garbage_partial_and_unknown_lines_make_no_event_and_comm
   EXPECT_EQ(text.text, std::string(79, 'x')) << "cut to the record's 79 characters";
   EXPECT_TRUE(text.terminated);
   EXPECT_TRUE(port.front.board.running(port.front.navlink));
+}
+
+// The GPS reader, which cannot open its port, ends and leaves the bus; the serial reader
+// still has its own hold on it.
+TEST(SerialLinkReceive, a_front_without_its_gps_port_still_delivers_the_rears_commands) {
+  FrontPort port(false);
+  std::this_thread::sleep_for(500ms);  // the GPS reader has given up meanwhile
+  port.send("\r\n#CMRPA\r\n\r\n#CMAND=1700000000\r\n");
+  ASSERT_TRUE(Sandbox::waitUntil([&] { return linkEvents(port.front).size() >= 2; }, 3s));
+  auto events = linkEvents(port.front);
+  EXPECT_EQ(idsOf(events), (std::vector<int>{403, 470}));
+  EXPECT_EQ(recordOf(events[1]).value, 1700000000);
+  port.front.board.signal(port.front.navlink, SIGINT);
+  EXPECT_EQ(Sandbox::exitCode(port.front.board.wait(port.front.navlink, 3s)), 0);
+  EXPECT_TRUE(contains(port.front.board.stdoutOf(port.front.navlink), "can't open device"));
+}
+
+// A line that cannot go whole is not sent cut: the front would take wrong settings.
+TEST(SerialLinkRelay, a_start_text_too_long_for_the_line_is_not_sent_and_the_others_are) {
+  Units units([](KV_Config_Data &c, int role) {
+    rearSettings(c, role);
+    if (role != 2) return;
+    // A MAC text that fills its field, and settings at their widest: 85 characters.
+    snprintf(c.mac_address, sizeof c.mac_address, "%s", std::string(39, 'm').c_str());
+    c.use_rec_parking_always_2ch = c.recording_interval_drive_2ch = c.button_control_2ch = 255;
+    c.gps_timezone = INT32_MIN;
+  });
+  units.start();
+  units.relay({1});
+  ASSERT_TRUE(units.frontGot(2));
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(idsOf(linkEvents(units.front)), (std::vector<int>{413, 412}));
+  EXPECT_EQ(textsOf(units.cable.lines(kRearToFront)),
+            (std::vector<std::string>{"#CMVER=1.0.3;77;115;120", "#CMINW=RearCam 2;secret99"}));
+  std::string wire = units.cable.delivered(kRearToFront);
+  EXPECT_EQ(wire.substr(wire.size() - 4), "99\r\n") << "not even the CR LF of the refused line";
 }
 
 }  // namespace

@@ -259,8 +259,10 @@ TEST(SerialLinkRelay, every_relay_request_arrives_at_the_front_as_its_event_in_o
 TEST(SerialLinkRelay, request_1_sends_version_wifi_and_start_and_the_front_waits_for_each_answer) {
   Units units;
   units.start();
-  // kv_server answers every blocking event half a second late.
+  // kv_server answers every blocking event half a second late: its own `delay_ms`
+  // control, and the same in the `reply` defaults of the stand-ins' shared vocabulary.
   units.front.board.setControl("kv_server", "delay_ms", "500");
+  units.front.board.setControl("kv_server", "reply", "delay_ms=500\n");
   units.relay({1});
   ASSERT_TRUE(units.frontGot(3, 10s)) << show(idsOf(linkEvents(units.front)));
   auto lines = units.cable.lines(kRearToFront);

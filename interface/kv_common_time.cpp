@@ -6,6 +6,8 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include <mutex>
+
 #include "board_root.h"
 #include "kv_common_util.h"
 
@@ -31,8 +33,13 @@ void setTimeOfDay(struct tm &tm, int hour, int min, int sec) {
   tm.tm_sec = sec;
 }
 
-// Local time to seconds; daylight saving as the zone has it on that date.
+// Local time to seconds; daylight saving as the zone has it on that date. With TZ unset,
+// every mktime() replaces the C library's saved zone name; the library serialises that
+// with a lock of its own, which the thread checker does not see, so threads of one
+// program (kv_navlink's GPS reader and message thread) are also serialised here.
 time_t toSeconds(struct tm tm) {
+  static std::mutex zone;
+  std::lock_guard<std::mutex> hold(zone);
   tm.tm_isdst = -1;
   return mktime(&tm);
 }

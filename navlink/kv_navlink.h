@@ -2,6 +2,7 @@
 // the fatal end.
 #pragma once
 
+#include <pthread.h>
 #include <stdint.h>
 
 #include "sys_env_type.h"
@@ -24,3 +25,15 @@ void GpsReaderSetUp();
 
 // The fatal end: the reader told to stop, gps_proc_alive 0, exit status 1.
 [[noreturn]] void DoExit();
+
+// The two serial ports (GPS receiver, link to the other unit): 9600 baud, 8N1, receiver
+// on, modem lines ignored, raw, the other control characters 0, applied at once. The
+// readers poll (a read waits at most 0.5 s, for nothing); a writer's read would wait for
+// a byte. The settings belong to the port, so a write leaves its own in force.
+inline constexpr int kReaderVtime = 5, kReaderVmin = 0;
+inline constexpr int kWriterVtime = 0, kWriterVmin = 1;
+void SetUpPort(int fd, int vtime, int vmin);
+
+// Starts a worker thread with every signal blocked: signals are the message thread's,
+// whose blocked receive they must end. pthread_create's result.
+int StartDaemonThread(pthread_t *thread, void *(*body)(void *));

@@ -229,6 +229,7 @@ long long GetTickCount() { return kv::tick_ms(); }
 
 void DoExit() {
   SetGpsThreadQuit(1);
+  SerialLinkEndThreads();
   if (SysInfo *info = GetStaticSysInfo()) info->kv_config.gps_proc_alive = 0;
   exit(1);
 }

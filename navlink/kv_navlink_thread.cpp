@@ -17,16 +17,15 @@
 #include "dm368_zt5_util.h"
 #include "gps_track.h"
 #include "kv_common_util.h"
-#include "kv_msg_drv.h"
 #include "kv_navlink.h"
 #include "kv_sysinfo_util.h"
 #include "line_splitter.h"
+#include "navlink_bus.h"
 #include "nmea_intake.h"
 
 namespace {
 
 constexpr const char *kGpsPort = "/dev/ttyS0";
-constexpr int kBusProcId = 6;  // kv_navlink's number on the event bus
 constexpr int kPassPauseMs = 50;
 
 struct Reader {
@@ -70,30 +69,19 @@ void handleLine(void *, const char *line, size_t len) {
   IntakeEffects fx;
   NmeaIntake(g.gps, info, line, GetTickCount(), fx);
   if (fx.echo_to_port) echoToPort(line, len);
-  if (fx.announce_source) KVMSG_CommandFromRear(SEND_TO_FRONT_GPS_START);
+  if (fx.announce_source) NavBusNotify(kNoticeGpsSource);
   if (fx.set_clock) setClock(info, fx.clock_value);
-  if (fx.update_osd) KVMSG_UpdateOSD();
-  if (fx.signal_on) KVMSG_GPSSignalOnOff(1);
+  if (fx.update_osd) NavBusNotify(kNoticeOsd);
+  if (fx.signal_on) NavBusNotify(kNoticeSignalOn);
   if (fx.accepted) ProcessGpsData(line);
 }
 
 // ---- the port -------------------------------------------------------------------------
 
-// 9600 baud, 8N1, receiver on, modem lines ignored, raw; a read waits at most 0.5 s.
-void setUpPort(int fd) {
-  struct termios t = {};
-  t.c_iflag = IGNPAR;
-  t.c_cflag = B9600 | CS8 | CREAD | CLOCAL;
-  cfsetispeed(&t, B9600);
-  cfsetospeed(&t, B9600);
-  t.c_cc[VTIME] = 5;
-  t.c_cc[VMIN] = 0;
-  tcsetattr(fd, TCSANOW, &t);
-}
-
 void readLoop() {
   while (!g.gIsThreadQuit.load()) {
     g.splitter.pass(g.port, handleLine, nullptr);
+    NavBusFlush();  // notices kept while the serial reader waited for kv_server
     kv::sleep_ms(kPassPauseMs);
   }
 }
@@ -101,7 +89,7 @@ void readLoop() {
 void *GpsThread(void *) {
   t_inReader = true;
   TrackZeroRing();
-  if (KVDrvInit(kBusProcId) != 0) {
+  if (NavBusJoin() != 0) {
     printf("kv message driver initialize failed. %s\n", "kv_navlink_thread");
     return nullptr;
   }
@@ -109,18 +97,18 @@ void *GpsThread(void *) {
   g.port = kv_open(kGpsPort, O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (g.port < 0) {
     printf("Error: can't open device");
-    KVDrvExit();
+    NavBusLeave();
     return nullptr;
   }
   struct termios saved;
   bool restore = tcgetattr(g.port, &saved) == 0;
-  setUpPort(g.port);
+  SetUpPort(g.port, kReaderVtime, kReaderVmin);
   g.splitter.reset();
   readLoop();
   if (restore) tcsetattr(g.port, TCSANOW, &saved);
   close(g.port);
   g.port = -1;
-  KVDrvExit();
+  NavBusLeave();
   return nullptr;
 }
 
@@ -137,6 +125,26 @@ void trackFatal(const char *printed, const char *logged) {
 
 }  // namespace
 
+void SetUpPort(int fd, int vtime, int vmin) {
+  struct termios t = {};
+  t.c_iflag = IGNPAR;
+  t.c_cflag = B9600 | CS8 | CREAD | CLOCAL;
+  cfsetispeed(&t, B9600);
+  cfsetospeed(&t, B9600);
+  t.c_cc[VTIME] = static_cast<cc_t>(vtime);
+  t.c_cc[VMIN] = static_cast<cc_t>(vmin);
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+int StartDaemonThread(pthread_t *thread, void *(*body)(void *)) {
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &old);
+  int rc = pthread_create(thread, nullptr, body, nullptr);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return rc;
+}
+
 void GpsReaderSetUp() {
   GpsStateInit(g.gps, GpsProbes{is_interch_inserted, is_av_cable_inserted});
   TrackSetUp(TrackHooks{trackNow, readerRunning, &g.gps.bFirstTimeSynced, trackFatal}, nullptr);
@@ -152,13 +160,7 @@ int CreateGpsThread() {
     g.g_bThreadCreated = 1;
     return 0;
   }
-  // Signals are the message thread's: the reader is started with them blocked.
-  sigset_t all, old;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &old);
-  int rc = pthread_create(&g.tGpsThread, nullptr, GpsThread, nullptr);
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  if (rc != 0) {
+  if (StartDaemonThread(&g.tGpsThread, GpsThread) != 0) {
     printf("GpsThread create fail");
     TrackDestroyLock();
     return -1;

@@ -1,19 +1,56 @@
-// The serial link between the two camera units, as the rest of the daemon sees it.
+// The serial link between the two camera units ("/dev/ttyS1", 9600 baud 8N1, raw).
 //
-// Start-up, the message table and the shutdown reach the link only through these three
-// calls. Until the link is built, a unit behaves as one whose link port cannot be used:
-// nothing is written, nothing is read, and every relay request is still answered as
-// handled by the message loop.
+// The rear unit writes command lines to the front unit: relay requests of its kv_server
+// (the GPS channel's ids 1 to 91), the three texts of request 1, and a keep-alive every
+// 2 s while remote_device_on is set. The front unit's serial reader hands every line it
+// receives to ParseRearCommand (rear_command.h), which turns it into an event for the
+// front's kv_server.
+//
+// Writes open, set up and close the port each time, one byte at a time, under the serial
+// lock: each write call is whole, and since every piece of a frame ends at a CR LF, frames
+// of two writers (the message thread and the keep-alive thread) never tear each other.
 #pragma once
 
 #include "sys_env_type.h"
 
-// Start-up: the port's write lock, then the serial reader (front unit) or the keep-alive
+// ---- the daemon's seam -----------------------------------------------------------------
+
+// Start-up: the serial lock, then the serial reader (front unit) or the keep-alive
 // thread (rear unit). `role` is front_rear_type (DEVICE_*).
 void SerialLinkStart(int role);
-// Shutdown: the reader or keep-alive thread stopped, the write lock destroyed.
+// Shutdown: the reader or keep-alive thread stopped, the serial lock destroyed.
 void SerialLinkStop(int role);
+// The fatal end (DoExit, from any thread but theirs): the reader and the keep-alive
+// stopped; the lock stays, since another thread may be writing under it.
+void SerialLinkEndThreads();
 // A relay request of the GPS channel whose id is a serial-link command code (1 to 16,
 // 20, 21, 70 to 76, 79, 90, 91); the rear-only codes arrive here only on a rear unit.
-// `info` may be null. The sum of the write results; 0 when nothing was written.
+// Code 1 sends "#CMVER", "#CMINW" and "#CMSTA" from `info`; 70 to 76 carry its
+// file_name_tmp_time; 12 and 13 sent on their own carry an empty text. `info` may be
+// null (then 1 and 70 to 76 send nothing). The sum of the write results; 0 when nothing
+// was written, -1 when a line could not be sent.
 int SerialLinkRequest(int code, SysInfo *info);
+
+// ---- the link's operations -------------------------------------------------------------
+
+// Writes `len` bytes under the serial lock. `len`, or -1 (empty text, no lock, the port
+// cannot be opened, or a byte was not taken: the rest of the piece is abandoned).
+int WriteToSerialL(const char *data, int len, int ignored);
+int WriteToSerial(const char *str, int len);
+// "\r\n", `str`, "\r\n" as three writes; the sum of their results.
+int WriteToSerialWithCRLF(const char *str);
+// Sends command `command` (rear_command.h); `str` is the text of "%s=%s" commands. The
+// sum of the write results, 0 for a code without a line, -1 when the line cannot be sent
+// whole (nothing is written).
+int WriteCommandToFront(int command, const char *str);
+
+// The serial reader (front unit). Create does nothing while it runs; a reader whose port
+// cannot be opened ends at once, still counting as started until Close.
+int CreateSerialReadThread();
+int CloseSerialReadThread();
+// The keep-alive thread (rear unit).
+int CreateRearConnCheckThread();
+int CloseRearConnCheckThread();
+// The serial lock, made once at start and destroyed at the end.
+int CreateSerialLock();
+int DestroySerialLock();

@@ -110,7 +110,13 @@ std::vector<std::string> environmentWith(const std::vector<std::string> &overrid
     for (const auto &o : overrides) replaced = replaced || nameOf(o) == nameOf(entry);
     if (!replaced) out.push_back(entry);
   }
-  out.insert(out.end(), overrides.begin(), overrides.end());
+  // Of overrides with the same name, the last one counts.
+  for (size_t i = 0; i < overrides.size(); ++i) {
+    bool later = false;
+    for (size_t j = i + 1; j < overrides.size(); ++j)
+      later = later || nameOf(overrides[j]) == nameOf(overrides[i]);
+    if (!later) out.push_back(overrides[i]);
+  }
   return out;
 }
 
@@ -146,6 +152,11 @@ bool contains(std::string_view haystack, std::string_view needle) {
   return haystack.find(needle) != std::string_view::npos;
 }
 
+// Stand-in tools first, then the system's programs and the stand-in servers.
+std::string Sandbox::searchPath(const std::string &root) {
+  return root + "/bin:" + programDir() + ":" + simDir() + ":/usr/bin:/bin";
+}
+
 std::string Sandbox::programDir() { return KV_PROGRAM_BIN_DIR; }
 std::string Sandbox::simDir() { return KV_SIM_BIN_DIR; }
 
@@ -165,8 +176,7 @@ Sandbox::Sandbox(std::string_view name) {
 
   buildTree();
   setenv("KV_SYSROOT", root_.c_str(), 1);
-  std::string path = root_ + "/bin:" + programDir() + ":" + simDir() + ":/usr/bin:/bin";
-  setenv("PATH", path.c_str(), 1);
+  setenv("PATH", searchPath(root_).c_str(), 1);
   for (int key : {kSettingsKey, kSystemServerKey, kEventBusKey, kAvServerKey, kGpsChannelKey})
     trackIpcKey(key);
 }
@@ -269,7 +279,11 @@ pid_t Sandbox::start(const std::vector<std::string> &argv, const std::vector<std
   std::vector<char *> args;
   for (const auto &a : launch.argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
-  const std::vector<std::string> environment = environmentWith(env);
+  // Its own board, whichever sandbox of the test was made last (two units in one test);
+  // the caller's `env` comes after, so it may still name another.
+  std::vector<std::string> overrides = {"KV_SYSROOT=" + root_, "PATH=" + searchPath(root_)};
+  overrides.insert(overrides.end(), env.begin(), env.end());
+  const std::vector<std::string> environment = environmentWith(overrides);
   std::vector<char *> envp;
   for (const auto &e : environment) envp.push_back(const_cast<char *>(e.c_str()));
   envp.push_back(nullptr);

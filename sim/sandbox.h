@@ -105,6 +105,8 @@ class Sandbox {
   // Where this build put its programs and stand-ins.
   static std::string programDir();
   static std::string simDir();
+  // The PATH of the programs of the board whose root is `root`.
+  static std::string searchPath(const std::string &root);
 
  private:
   struct Child {

@@ -1,0 +1,2 @@
+# A second sender of relay requests on kv_navlink's GPS channel (sim/gps_relay.cpp).
+kv_standin(gps_relay gps_relay.cpp)

@@ -13,6 +13,11 @@
 // gets the next sample only <ms> after it opened the node (kv_server's history is fed
 // at the same moments).
 //
+// Control: sim/ctl/gsensor_feeder/brake (Sandbox::setControl("gsensor_feeder", "brake", ""))
+// makes the car brake hard from the next sample on (gsensor_motion.h); the feeder takes the
+// file away and logs "brake sample=<n> tick=<tick of that sample>" to
+// sim/log/gsensor_feeder.log.
+//
 // Runs until it is killed; the sandbox does that at its end.
 #include <fcntl.h>
 #include <signal.h>
@@ -50,11 +55,30 @@ void feedServer(const kvsim::GSensorSample &sample) {
                     kvsim::serverItemLine(kv::tick_ms(), sample, battery < 0 ? 0 : battery));
 }
 
+// The sample of number n, braking from where the `brake` control was found.
+class Motion {
+ public:
+  explicit Motion(const kvsim::Control &ctl) : ctl_(ctl) {}
+  kvsim::GSensorSample sample(int n) {
+    if (ctl_.has("brake")) {
+      unlink(kvsim::simPath("/sim/ctl/gsensor_feeder/brake").c_str());
+      brake_from_ = n;
+      ctl_.log("brake sample=" + std::to_string(n) + " tick=" + std::to_string(kv::tick_ms()));
+    }
+    return kvsim::motionSample(n, brake_from_);
+  }
+
+ private:
+  const kvsim::Control &ctl_;
+  int brake_from_ = -1;
+};
+
 [[noreturn]] void feedPeriodically(const std::string &node, long period_ms, int n,
                                    const kvsim::Control &ctl) {
+  Motion motion(ctl);
   int64_t deadline = kv::tick_ms();
   for (bool first = true;; first = false, ++n) {
-    kvsim::GSensorSample sample = kvsim::motionSample(n);
+    kvsim::GSensorSample sample = motion.sample(n);
     putToken(node, kvsim::sensorToken(sample));
     feedServer(sample);
     if (first) ctl.ready();
@@ -71,6 +95,7 @@ void feedServer(const kvsim::GSensorSample &sample) {
     exit(1);
   }
   ctl.ready();
+  Motion motion(ctl);
   for (int n = 0;; ++n) {
     kv::UniqueFd fd(open(node.c_str(), O_WRONLY));  // waits for the next reader
     if (!fd) {
@@ -78,7 +103,7 @@ void feedServer(const kvsim::GSensorSample &sample) {
       continue;
     }
     kv::sleep_ms(read_ms);
-    kvsim::GSensorSample sample = kvsim::motionSample(n);
+    kvsim::GSensorSample sample = motion.sample(n);
     std::string token = kvsim::sensorToken(sample) + "\n";
     ssize_t done = write(fd.get(), token.data(), token.size());
     (void)done;

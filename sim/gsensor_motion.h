@@ -34,6 +34,24 @@ inline GSensorSample motionSample(int n) {
   return s;
 }
 
+// A hard braking, as the sensor feels it: the car's deceleration pulls x down by these
+// milli-g over eight samples (2 s at 250 ms), with a sharp onset and a softer release, and
+// the nose dips (z up a little). Added to the road's own motion.
+inline constexpr int kBrakeSamples = 8;
+inline constexpr int kBrakeXMg[kBrakeSamples] = {-350, -800, -950, -900, -850, -600, -300, -100};
+inline constexpr int kBrakeZMg[kBrakeSamples] = {60, 140, 160, 150, 140, 90, 40, 10};
+
+// Sample n of the motion, braking hard since sample `brake_from` (none when negative).
+inline GSensorSample motionSample(int n, int brake_from) {
+  GSensorSample s = motionSample(n);
+  int into = n - brake_from;
+  if (brake_from >= 0 && into >= 0 && into < kBrakeSamples) {
+    s.x += kBrakeXMg[into];
+    s.z += kBrakeZMg[into];
+  }
+  return s;
+}
+
 inline std::string sensorToken(const GSensorSample &s) {
   char text[80];
   snprintf(text, sizeof text, "%d_%d_%d_%d_%d", s.z, s.x, s.y, s.s4, s.unused);

@@ -25,6 +25,8 @@
 //                   decimal, separated by blanks; missing trailing fields are 0; blank
 //                   lines and lines starting with '#' are skipped. The last 50 are served.
 //   gps             requests to send on kv_navlink's GPS channel (see kv_server_gps.h)
+//   record          a recording to start, stop or call off as the recorder does it:
+//                   kv_shocklog, the track, the rear's notice (see kv_server_record.h)
 #include <stdio.h>
 
 #include <algorithm>
@@ -35,6 +37,7 @@
 
 #include "kv_msg_drv.h"
 #include "kv_server_gps.h"
+#include "kv_server_record.h"
 #include "msg_util.h"
 #include "share_mem.h"
 #include "standin_server.h"
@@ -118,11 +121,18 @@ class EventHub {
   unsigned char payload_[PROC_MSG_SIZE];
 };
 
+// Hook of the control watcher: the controls that make kv_server act on its own. Each
+// takes its file only when it is there, so a change to another control costs a look.
+void actOnControls() {
+  kvsim::serveGpsRequests();
+  kvsim::serveRecordRequests();
+}
+
 }  // namespace
 
 int main() {
   kvsim::Control control("kv_server");
-  kvsim::beginStandIn(control, kvsim::serveGpsRequests);
+  kvsim::beginStandIn(control, actOnControls);
   const int qid = Msg_Init(KV_MSG_KEY), shmid = ShareMemInit(KV_MSG_KEY);
   if (qid < 0 || shmid < 0) {
     perror("kv_server: cannot open the event bus");

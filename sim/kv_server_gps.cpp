@@ -41,15 +41,22 @@ void join(int proc) {
   if (KVGpsDrvInit(proc) == 0) joined = proc;
 }
 
+int startSave(const std::string &stem, int64_t start_tick, int32_t duration_ms, int length) {
+  GpsStartSaveRecord rec = {};
+  snprintf(rec.szStem, sizeof rec.szStem, "%s", stem.c_str());
+  rec.llStartTick = start_tick;
+  rec.nDuration = duration_ms;
+  return KVGpsMSG_StartSave(&rec, length);
+}
+
 int startSave(const std::map<std::string, std::string> &w) {
   join(static_cast<int>(number(w, "proc", kDefaultProc)));
-  GpsStartSaveRecord rec = {};
   auto stem = w.find("stem");
-  if (stem != w.end()) snprintf(rec.szStem, sizeof rec.szStem, "%s", stem->second.c_str());
-  rec.llStartTick = number(w, "start_tick", 0);
-  if (w.count("ago")) rec.llStartTick = kv::tick_ms() - number(w, "ago", 0);
-  rec.nDuration = static_cast<int32_t>(number(w, "duration", 60000));
-  return KVGpsMSG_StartSave(&rec, static_cast<int>(number(w, "length", sizeof rec)));
+  int64_t start_tick = number(w, "start_tick", 0);
+  if (w.count("ago")) start_tick = kv::tick_ms() - number(w, "ago", 0);
+  return startSave(stem == w.end() ? "" : stem->second, start_tick,
+                   static_cast<int32_t>(number(w, "duration", 60000)),
+                   static_cast<int>(number(w, "length", sizeof(GpsStartSaveRecord))));
 }
 
 int serveOne(const std::string &line) {
@@ -61,11 +68,28 @@ int serveOne(const std::string &line) {
   join(static_cast<int>(number(w, "proc", kDefaultProc)));
   if (verb == "stop") return KVGpsMSG_StopSave();
   if (verb == "relay") return KVGpsMSG_SendToFront(static_cast<int>(number(w, "code", 0)));
-  if (verb == "usr2") return kv_system("killall -USR2 kv_navlink");
+  if (verb == "usr2") return gpsDeleteTrack();
   return -1;
 }
 
 }  // namespace
+
+int gpsStartTrack(const std::string &stem, int64_t start_tick, int32_t duration_ms) {
+  join(kDefaultProc);
+  return startSave(stem, start_tick, duration_ms, sizeof(GpsStartSaveRecord));
+}
+
+int gpsStopTrack() {
+  join(kDefaultProc);
+  return KVGpsMSG_StopSave();
+}
+
+int gpsRelay(int code) {
+  join(kDefaultProc);
+  return KVGpsMSG_SendToFront(code);
+}
+
+int gpsDeleteTrack() { return kv_system("killall -USR2 kv_navlink"); }
 
 void serveGpsRequests() {
   std::string file = kv::rooted(kRequestFile), taken = file + ".taken";

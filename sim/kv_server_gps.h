@@ -15,6 +15,8 @@
 // Log lines: "gps request=<line> result=<value>".
 #pragma once
 
+#include <stdint.h>
+
 #include <chrono>
 #include <string>
 
@@ -25,6 +27,14 @@ namespace kvsim {
 // Serves the control file if it is there; called by the stand-in's control watcher
 // whenever its control folder changes.
 void serveGpsRequests();
+
+// The requests themselves, as process 3 (kv_server's recording controller sends these).
+// Each returns what the channel client returned.
+int gpsStartTrack(const std::string &stem, int64_t start_tick, int32_t duration_ms);
+int gpsStopTrack();
+int gpsRelay(int code);
+// SIGUSR2 to this sandbox's kv_navlink: the track just started is to be deleted.
+int gpsDeleteTrack();
 
 // For tests: writes the requests and waits until the stand-in has sent them all.
 inline bool sendGpsRequests(const Sandbox &board, const std::string &lines,

@@ -159,7 +159,8 @@ void SerialCable::run() {
 
 // ---- RecorderUnit ----------------------------------------------------------------------
 
-RecorderUnit::RecorderUnit(int role_, const Prepare &prepare) : role(role_) {
+RecorderUnit::RecorderUnit(int role_, const Prepare &prepare, std::string_view board_name)
+    : board(board_name), role(role_) {
   OnBoard here(board);
   SysInfo rec = defaultSettings();
   rec.kv_config.front_rear_type = static_cast<uint8_t>(role);

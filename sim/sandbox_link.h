@@ -31,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -118,7 +119,8 @@ class SerialCable {
 // the card's recordings folder. kv_navlink is started by the test.
 struct RecorderUnit {
   using Prepare = std::function<void(KV_Config_Data &, int role)>;
-  RecorderUnit(int role, const Prepare &prepare);
+  // The board's folder is "<board_name>.XXXXXX" in the temporary folder.
+  RecorderUnit(int role, const Prepare &prepare, std::string_view board_name = "kvsim");
   ~RecorderUnit();
 
   // Starts kv_navlink and waits until it serves its GPS channel; false when it did not.
@@ -146,8 +148,9 @@ inline constexpr Way kFrontToRear = Way::BtoA;
 
 // A front and a rear unit with their links joined.
 struct TwoUnits {
-  explicit TwoUnits(const RecorderUnit::Prepare &prepare = nullptr)
-      : front(1, prepare), rear(2, prepare), cable(rear.link, front.link) {}
+  explicit TwoUnits(const RecorderUnit::Prepare &prepare = nullptr,
+                    std::string_view front_name = "kvsim", std::string_view rear_name = "kvsim")
+      : front(1, prepare, front_name), rear(2, prepare, rear_name), cable(rear.link, front.link) {}
   RecorderUnit front;
   RecorderUnit rear;
   SerialCable cable;

@@ -4,12 +4,14 @@
 // recorder at all. Track files come from a small generator of the recorder's format;
 // G-sensor files from the real kv_shocklog in a simulated board.
 // board-test: host only (kv_export is a workstation tool, never built for the board)
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <math.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -30,7 +32,11 @@
 #include "gsensor_motion.h"
 #include "gsensor_reader.hpp"
 #include "gsf_reader.h"
+#include "kv_common_util.h"
+#include "kv_server_gps.h"
+#include "nmea_feed.h"
 #include "sandbox.h"
+#include "sandbox_link.h"
 #include "track_file_gen.h"
 #include "track_reader.hpp"
 
@@ -374,6 +380,101 @@ TEST(ExportTrack, csv_and_geojson_hold_a_row_and_a_position_per_fix) {
   auto n = std::distance(std::sregex_iterator(json.begin(), json.end(), position),
                          std::sregex_iterator());
   EXPECT_EQ(static_cast<size_t>(n), want.size());
+}
+
+// ---- the round trip through the real kv_navlink ------------------------------------------
+
+// Degrees of an NMEA angle field ("4807.0380", "01131.0000") and its hemisphere letter,
+// converted here from the sentence's own digits.
+double nmeaDegrees(const std::string &field, const std::string &hemisphere) {
+  size_t dot = field.find('.');
+  double value = std::stod(field.substr(0, dot - 2)) + std::stod(field.substr(dot - 2)) / 60.0;
+  return hemisphere == "S" || hemisphere == "W" ? -value : value;
+}
+
+struct SentFix {
+  double lat, lon;
+  int64_t utc_ms;
+  std::string sentence;
+};
+
+// Every "$GPRMC" with fix of a drive: its position in degrees and its UTC time in ms.
+std::vector<SentFix> sentFixes(const std::vector<kvsim::Sentence> &drive) {
+  std::vector<SentFix> out;
+  for (const auto &s : drive) {
+    std::vector<std::string> f;
+    std::stringstream in(s.text.substr(0, s.text.find('*')));
+    for (std::string field; std::getline(in, field, ',');) f.push_back(field);
+    if (f.size() < 10 || f[0] != "$GPRMC" || f[2] != "A") continue;
+    struct tm tm = {};
+    tm.tm_mday = std::stoi(f[9].substr(0, 2));
+    tm.tm_mon = std::stoi(f[9].substr(2, 2)) - 1;
+    tm.tm_year = 100 + std::stoi(f[9].substr(4, 2));
+    tm.tm_hour = std::stoi(f[1].substr(0, 2));
+    tm.tm_min = std::stoi(f[1].substr(2, 2));
+    tm.tm_sec = std::stoi(f[1].substr(4, 2));
+    int64_t ms = static_cast<int64_t>(timegm(&tm)) * 1000 + std::stoi(f[1].substr(7, 3));
+    out.push_back({nmeaDegrees(f[3], f[4]), nmeaDegrees(f[5], f[6]), ms, s.text});
+  }
+  return out;
+}
+
+void expectSamePoints(const std::vector<GpxPoint> &got, const std::vector<SentFix> &want,
+                      const char *reader) {
+  ASSERT_EQ(got.size(), want.size()) << reader;
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_NEAR(got[i].lat, want[i].lat, 1e-7) << reader << ", " << want[i].sentence;
+    EXPECT_NEAR(got[i].lon, want[i].lon, 1e-7) << reader << ", " << want[i].sentence;
+    EXPECT_EQ(isoMs(got[i].time), want[i].utc_ms) << reader << ": " << got[i].time << ", "
+                                                  << want[i].sentence;
+  }
+}
+
+// Waits until kv_navlink has read every byte sent to its GPS port, and a reader's pass more.
+void settle(const Sandbox &board) {
+  int port = open(board.path("/dev/ttyS0").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  Sandbox::waitUntil(
+      [&] {
+        int waiting = 0;
+        return ioctl(port, FIONREAD, &waiting) != 0 || waiting == 0;
+      },
+      20000ms);
+  close(port);
+  std::this_thread::sleep_for(200ms);
+}
+
+TEST(ExportRoundTrip, a_drive_through_kv_navlink_comes_back_from_gpx_point_for_point) {
+  kvsim::RecorderUnit unit(DEVICE_2CH_FRONT, nullptr);
+  ASSERT_TRUE(unit.startNavlink());
+  kvsim::DriveOptions o;
+  o.rate_hz = 5;  // fix times with milliseconds
+  o.seconds = 12;  // the daemon reads about 8 KB a second: a few seconds of test
+  o.no_fix = {{5, 7}};
+  auto drive = kvsim::generateDrive(o);
+  const std::string stem = unit.board.path("/mnt/mmc/Recordings/") + kStem;
+  ASSERT_TRUE(kvsim::sendGpsRequests(unit.board, "start stem=" + stem + "\n"));
+  kvsim::NmeaFeeder(unit.gps).play(drive, {.speed = 0});
+  settle(unit.board);
+  ASSERT_TRUE(kvsim::sendGpsRequests(unit.board, "stop\n"));
+  ASSERT_TRUE(Sandbox::waitUntil([&] { return !unit.board.commandsOf("sync").empty(); }, 5000ms));
+
+  const std::string out = unit.board.root() + "/exported", gpx_path = out + "/" + kStem + ".gpx";
+  pid_t pid = unit.board.start({"kv_export", "-o", out, "--only", "gpx", stem + ".gps"});
+  int status = unit.board.wait(pid, 30000ms);
+  ASSERT_EQ(Sandbox::exitCode(status), 0) << unit.board.stderrOf(pid);
+  std::string gpx = slurp(gpx_path);
+  auto want = sentFixes(drive);
+  ASSERT_EQ(want.size(), (12u - 2u) * 5u);
+  expectSamePoints(gpxPoints(gpx), want, "kv_export's GPX");
+  EXPECT_EQ(count(gpx, "<trkseg>"), 2) << "the loss of fix splits the track";
+
+  if (!haveTool("xmllint") || !haveTool("gpsbabel"))
+    GTEST_SKIP() << "xmllint or gpsbabel not installed";
+  EXPECT_EQ(shell("xmllint --noout " + gpx_path, &status), "");
+  EXPECT_EQ(status, 0);
+  std::string again = shell("gpsbabel -t -i gpx -f " + gpx_path + " -o gpx -F -", &status);
+  ASSERT_EQ(status, 0) << again;
+  expectSamePoints(gpxPoints(again), want, "gpsbabel");
 }
 
 #ifdef KV_TEST_HAVE_PNG

@@ -20,8 +20,9 @@ test: format-check dev tsan board-check board-test fuzz
 	ctest --preset dev --no-tests=error
 	ctest --preset tsan --no-tests=error
 
-# Builds only what the demo needs (no GoogleTest), then runs it (about a minute); fails
-# when the demo did not see the restart it promises.
+# Builds only what the demo needs (no GoogleTest): the programs it runs, the stand-ins and
+# kv_export; then runs it (about a minute and a half); fails when the demo did not see
+# everything it promises.
 demo:
 	cmake --preset dev >/dev/null
 	cmake --build --preset dev -j $(JOBS) --target kv_demo

@@ -31,10 +31,16 @@ void readHeaderText(std::string_view bytes, GSensorData &d) {
   if (slashes != std::string_view::npos) d.own_name = std::string(text.substr(slashes + 2));
 }
 
-// kv_shocklog writes the history it took over from kv_server ahead of its own samples.
-// The seam shows where the history overlaps the first own samples (the time steps back)
-// or where the reserved field, which kv_shocklog sets to 0 and kv_server's items carry
-// through, drops to 0.
+// kv_shocklog writes the history it took over from kv_server ahead of its own samples, but
+// the file does not say where one ends: the header's count is of all records, its time is
+// the start tick's to the second (not when kv_shocklog started), and every record's time
+// counts from the start tick whichever process sampled it. Two traces are exact where
+// they occur: the reserved field, which kv_shocklog sets to 0 and kv_server's items carry
+// through, drops to 0 at the seam when kv_server marks its items (the sandbox's stand-in
+// does); and a writer that keeps the own samples taken while it waited for the history
+// steps back in time there, as that history reaches past them. Without either (kv_server
+// leaves the field 0 and the writer dropped the overlapping own samples, as this project's
+// kv_shocklog does) no pre-event part is marked rather than a guessed one.
 size_t preEventRecords(const std::vector<GSample> &s) {
   for (size_t i = 1; i < s.size() && i <= kMaxHistoryItems; ++i)
     if (s[i].time_ms <= s[i - 1].time_ms || (s[i - 1].reserved != 0 && s[i].reserved == 0))

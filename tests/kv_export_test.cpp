@@ -425,8 +425,8 @@ void expectSamePoints(const std::vector<GpxPoint> &got, const std::vector<SentFi
   for (size_t i = 0; i < want.size(); ++i) {
     EXPECT_NEAR(got[i].lat, want[i].lat, 1e-7) << reader << ", " << want[i].sentence;
     EXPECT_NEAR(got[i].lon, want[i].lon, 1e-7) << reader << ", " << want[i].sentence;
-    EXPECT_EQ(isoMs(got[i].time), want[i].utc_ms) << reader << ": " << got[i].time << ", "
-                                                  << want[i].sentence;
+    EXPECT_EQ(isoMs(got[i].time), want[i].utc_ms)
+        << reader << ": " << got[i].time << ", " << want[i].sentence;
   }
 }
 
@@ -447,7 +447,7 @@ TEST(ExportRoundTrip, a_drive_through_kv_navlink_comes_back_from_gpx_point_for_p
   kvsim::RecorderUnit unit(DEVICE_2CH_FRONT, nullptr);
   ASSERT_TRUE(unit.startNavlink());
   kvsim::DriveOptions o;
-  o.rate_hz = 5;  // fix times with milliseconds
+  o.rate_hz = 5;   // fix times with milliseconds
   o.seconds = 12;  // the daemon reads about 8 KB a second: a few seconds of test
   o.no_fix = {{5, 7}};
   auto drive = kvsim::generateDrive(o);

@@ -2,6 +2,7 @@
 // real kv_shocklog and kv_navlink on a simulated unit get the recorder's command line,
 // track requests and signals, and leave the files a recording leaves; a rear unit's saved
 // recording reaches the front's kv_server.
+// ctest-labels: threaded
 // board-test: host only (the controller starts kv_shocklog as a workstation process does;
 // an emulated kv_server cannot start another emulated program)
 #include "kv_server_record.h"

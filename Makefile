@@ -21,7 +21,7 @@ test: format-check dev tsan board-check board-test fuzz
 	ctest --preset tsan --no-tests=error
 
 # Builds only what the demo needs (no GoogleTest): the programs it runs, the stand-ins and
-# kv_export; then runs it (about a minute and a half); fails when the demo did not see
+# kv_export; then runs it (about 75 s); fails when the demo did not see
 # everything it promises.
 demo:
 	cmake --preset dev >/dev/null

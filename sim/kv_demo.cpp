@@ -1,4 +1,4 @@
-// kv_demo: the whole two-unit recorder on simulated boards, in about a minute and a half.
+// kv_demo: the whole two-unit recorder on simulated boards, in about 75 seconds.
 //
 // A front and a rear camera unit, each a sandboxed board with the stand-ins of the
 // recorder's servers, the real kv_sentinel and kv_navlink, their serial ports joined by a

@@ -4,6 +4,7 @@
 // the settings record, the log. Waits the system prescribes (6 s and 7 s after a start,
 // 5 s without "$GPRMC") are real; each case runs in parallel with the others.
 // ctest-labels: threaded
+// ctest-cost: 10 (replays and the speed's 5 s timeout in real time)
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

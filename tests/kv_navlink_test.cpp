@@ -127,7 +127,9 @@ class Unit {
     if (background.joinable()) background.join();
   }
   // Waits until the daemon has read every byte sent and handled what it read (a pass
-  // handles its lines before the reader sleeps again).
+  // handles its lines before the reader sleeps again). The pause after the port drained
+  // is ten of the reader's 50 ms periods: on a loaded machine the last pass may be
+  // descheduled for a while after its read.
   void settle() {
     int port = open(board.path("/dev/ttyS0").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     Sandbox::waitUntil(
@@ -137,7 +139,7 @@ class Unit {
         },
         20s);
     close(port);
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(500ms);
   }
 
   // ---- kv_server's requests ----------------------------------------------------------

@@ -566,12 +566,22 @@ TEST(KvNavlinkTrack, a_track_started_in_the_past_begins_with_the_ring_since_then
   for (size_t k = 1; k < track.lines.size(); ++k)
     EXPECT_LE(track.lines[k - 1].offset, track.lines[k].offset);
   EXPECT_GT(track.lines.back().offset, 4500);
-  // In the order sent, without a gap: a stretch of what the feeder sent.
+  // In the order sent, without a gap: a stretch of what the feeder sent. The satellite
+  // lines repeat word for word every second, so the stretch is found by the track's first
+  // fix, whose time makes it unique.
   auto sent = unit.accepted();
-  auto first = std::find(sent.begin(), sent.end(), track.lines.front().sentence);
-  ASSERT_NE(first, sent.end());
-  std::vector<std::string> stretch(first, first + static_cast<long>(track.lines.size()));
-  EXPECT_EQ(textsOf(track.lines), stretch);
+  auto texts = textsOf(track.lines);
+  auto fix = std::find_if(texts.begin(), texts.end(),
+                          [](const std::string &t) { return t.rfind("$GPRMC", 0) == 0; });
+  ASSERT_NE(fix, texts.end());
+  auto fixSent = std::find(sent.begin(), sent.end(), *fix);
+  ASSERT_NE(fixSent, sent.end());
+  const long before = fix - texts.begin();
+  ASSERT_GE(fixSent - sent.begin(), before);
+  ASSERT_GE(sent.end() - (fixSent - before), static_cast<long>(texts.size()));
+  std::vector<std::string> stretch(fixSent - before,
+                                   fixSent - before + static_cast<long>(texts.size()));
+  EXPECT_EQ(texts, stretch);
   // The header names the start tick: 4 s before the request.
   EXPECT_LE(std::abs(gpstrack::secondsFrom(track.date_time, requested - 4)), 2.0);
 }

@@ -5,6 +5,12 @@
 //
 // Usage: kv_channel_probe (no arguments), with file_manager, system_server, kv_server and
 // av_server.out started. The test scripts the servers' answers beforehand.
+//        kv_channel_probe gps start <stem> <start tick> <duration ms>
+//        kv_channel_probe gps relay <code>
+//        kv_channel_probe gps stop
+//   One request on kv_navlink's GPS channel, sent as kv_server sends it (one-way: nothing
+//   comes back, so the test reads the record and the slot from the queue and segment, or
+//   looks at what kv_navlink did). Exits with status 2 on a wrong command line.
 //
 // Output, one line per exchange, in a fixed order (each call is made before its line is
 // printed: C++ leaves the order of a call's arguments open, and the two builds' compilers
@@ -14,12 +20,14 @@
 // Exits with status 1 when a channel cannot be opened.
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
 
 #include "OrvelDrvMsg.h"
 #include "file_msg_drv.h"
+#include "kv_gps_msg_drv.h"
 #include "kv_msg_drv.h"
 #include "sys_msg_drv.h"
 
@@ -30,6 +38,8 @@ constexpr int kSettingsProc = 15;  // kv_navlink
 constexpr int kSystemProc = 16;    // kv_sentinel
 constexpr int kEventBusProc = 8;   // kv_shocklog
 constexpr int kAvProc = 16;        // kv_sentinel
+// kv_server's number on the GPS channel is its own choice; 6 puts its slot at 49152.
+constexpr int kGpsSenderProc = 6;
 
 std::string hex(const void *data, size_t len) {
   static const char kDigits[] = "0123456789abcdef";
@@ -136,9 +146,62 @@ bool probeAv() {
   return true;
 }
 
+// A whole decimal number, or false.
+bool decimal(const char *text, long long &value) {
+  char *end = nullptr;
+  value = strtoll(text, &end, 10);
+  return *text != '\0' && *end == '\0';
+}
+
+// Sends the request of `words` ("start <stem> <tick> <duration>", "relay <code>", "stop");
+// false when they name none, or the stem does not fit the record.
+bool sendGpsRequest(int count, char **words, int &ret) {
+  const char *verb = count > 0 ? words[0] : "";
+  long long a = 0, b = 0;
+  if (strcmp(verb, "stop") == 0 && count == 1) {
+    ret = KVGpsMSG_StopSave();
+    return true;
+  }
+  if (strcmp(verb, "relay") == 0 && count == 2 && decimal(words[1], a)) {
+    ret = KVGpsMSG_SendToFront(static_cast<int>(a));
+    return true;
+  }
+  if (strcmp(verb, "start") != 0 || count != 4 || strlen(words[1]) >= KV_GPS_STEM_SIZE ||
+      !decimal(words[2], a) || !decimal(words[3], b))
+    return false;
+  // Every byte of the record set (the padding zeroed), so that two builds' records can be
+  // compared whole; the word kv_navlink ignores carries a value of its own.
+  GpsStartSaveRecord rec;
+  memset(&rec, 0, sizeof rec);
+  snprintf(rec.szStem, sizeof rec.szStem, "%s", words[1]);
+  rec.nReserved = 0x0a0b0c0d;
+  rec.llStartTick = a;
+  rec.nDuration = static_cast<int32_t>(b);
+  ret = KVGpsMSG_StartSave(&rec, sizeof rec);
+  return true;
+}
+
+int probeGps(int count, char **words) {
+  int ret = KVGpsDrvInit(kGpsSenderProc);
+  show("gps", "KVGpsDrvInit", ret);
+  if (ret != 0) return 1;
+  bool known = sendGpsRequest(count, words, ret);
+  if (known) show("gps", words[0], ret);
+  KVGpsDrvExit();
+  if (!known) {
+    fputs(
+        "usage: kv_channel_probe gps start <stem> <start tick> <duration ms> | relay <code> | "
+        "stop\n",
+        stderr);
+    return 2;
+  }
+  return 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+  if (argc > 1 && strcmp(argv[1], "gps") == 0) return probeGps(argc - 2, argv + 2);
   bool ok = probeSettings();
   ok = probeSystem() && ok;
   ok = probeEventBus() && ok;

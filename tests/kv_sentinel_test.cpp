@@ -3,6 +3,7 @@
 // so each case takes up to a minute and a half; they run in parallel.
 // ctest-labels: threaded
 // board-test: host only (each case waits the system's own 10 s and 40 s)
+// ctest-cost: 60 (the supervisor's 10 s start and 40 s without an answer)
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 // node moved by the sandbox's feeder.
 // ctest-labels: threaded (kv_shocklog asks kv_server for the previous data on a thread)
 // board-test: host only (recordings of up to a minute, timed to the 250 ms sample)
+// ctest-cost: 30 (recordings of up to a minute)
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>

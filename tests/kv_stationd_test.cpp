@@ -4,6 +4,7 @@
 // the second attempt, the teardown, the command-line checks and hostile values.
 // test-links: kv_stationd_unit kv_wifi_args
 // board-test: host only (the address wait and the scans take the system's own minutes)
+// ctest-cost: 60 (the 150 address checks take a minute and a half)
 #include "kv_stationd.h"
 
 #include <arpa/inet.h>

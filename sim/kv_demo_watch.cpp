@@ -94,10 +94,15 @@ void BoardWatch::servers() {
   }
 }
 
+// The stand-ins log a request as it arrives; a hung kv_server then holds it unanswered.
 void BoardWatch::liveness(const std::string &server) {
+  if (hung_ && server == "kv_server") {
+    if (kvServerHoldsRequest()) return;
+    held_since_ = Clock::now();
+    return say(server, "gets kv_sentinel's liveness request and does not answer it");
+  }
   say(server, "answers kv_sentinel's liveness request");
   if (!hung_) answered_.insert(server);
-  if (server == "kv_server") last_kv_answer_ = Clock::now();
 }
 
 void BoardWatch::rearLiveness(const std::string &server) {
@@ -165,7 +170,9 @@ void BoardWatch::sentinel() {
   const kvsim::Sandbox &board = units_.front.board;
   for (auto &line : tails_["sentinel out"].fresh(board.stdoutOf(sentinel_))) {
     say("kv_sentinel", line);
-    if (kvsim::contains(line, "kv_server not responding... restart")) promises_.see("noticed");
+    if (!kvsim::contains(line, "kv_server not responding... restart")) continue;
+    restart_begun_ = true;
+    promises_.see("noticed");
   }
   for (auto &line : tails_["flash log"].fresh(board.flashLogs()))
     if (line.find("[watch_d]") != std::string::npos)
@@ -197,7 +204,11 @@ void BoardWatch::link() {
   for (; link_back_ < back.size(); ++link_back_) {
     char hex[8];
     snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(back[link_back_]));
-    say("serial link", std::string("front -> rear: ") + hex);
+    // The one byte the front sends: its supervisor's word to the rear before a restart.
+    bool restart_word = back[link_back_] == '\\';
+    say("serial link",
+        std::string("front -> rear: ") + hex +
+            (restart_word ? ", kv_sentinel tells the rear unit the front restarts" : ""));
   }
 }
 

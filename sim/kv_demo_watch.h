@@ -36,8 +36,12 @@ class BoardWatch {
   // The front kv_server's last "record start" line, as it logged it.
   const std::string &lastStart() const { return last_start_; }
   bool restarted() const { return restarted_; }
+  // kv_sentinel has said that kv_server does not respond: the restart is under way.
+  bool restartBegun() const { return restart_begun_; }
   double restartedAt() const { return restarted_at_; }
-  Clock::time_point lastKvServerAnswer() const { return last_kv_answer_; }
+  // The liveness request the hung kv_server holds unanswered, once one has come.
+  bool kvServerHoldsRequest() const { return held_since_ != Clock::time_point{}; }
+  Clock::time_point kvServerHeldSince() const { return held_since_; }
   int keepAlives() const { return keep_alives_; }
   bool answeredBeforeHang(const std::string &server) const { return answered_.count(server); }
   // Board roots in `text` shown as <front> and <rear>.
@@ -67,9 +71,9 @@ class BoardWatch {
   std::map<std::string, Tail> tails_;
   pid_t sentinel_ = -1;
   bool hung_ = false, restarted_ = false, had_fix_ = false, clock_shown_ = false;
-  bool hwclock_shown_ = false;
+  bool hwclock_shown_ = false, restart_begun_ = false;
   double restarted_at_ = 0;
-  Clock::time_point last_kv_answer_ = Clock::now();
+  Clock::time_point held_since_{};
   std::string last_start_, announced_;
   size_t link_lines_ = 0, link_back_ = 0;
   int keep_alives_ = 0;

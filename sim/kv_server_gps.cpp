@@ -92,19 +92,10 @@ int gpsRelay(int code) {
 int gpsDeleteTrack() { return kv_system("killall -USR2 kv_navlink"); }
 
 void serveGpsRequests() {
-  std::string file = kv::rooted(kRequestFile), taken = file + ".taken";
-  if (rename(file.c_str(), taken.c_str()) != 0) return;
-  std::string text;
-  readFile(taken, text);
   Control ctl("kv_server");
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.empty()) continue;
-    int result = serveOne(line);
-    ctl.log("gps request=" + line + " result=" + std::to_string(result));
-  }
-  remove(taken.c_str());
+  serveRequestFile(kRequestFile, [&](const std::string &line) {
+    ctl.log("gps request=" + line + " result=" + std::to_string(serveOne(line)));
+  });
 }
 
 }  // namespace kvsim

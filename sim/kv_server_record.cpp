@@ -221,19 +221,11 @@ std::string serveOne(const std::string &line) {
 }  // namespace
 
 void serveRecordRequests() {
-  std::string file = kv::rooted(kRequestFile), taken = file + ".taken";
-  if (rename(file.c_str(), taken.c_str()) != 0) return;
-  std::string text;
-  readFile(taken, text);
   Control ctl("kv_server");
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.empty()) continue;
+  serveRequestFile(kRequestFile, [&](const std::string &line) {
     std::istringstream results(serveOne(line));
     for (std::string result; std::getline(results, result);) ctl.log(result);
-  }
-  remove(taken.c_str());
+  });
 }
 
 }  // namespace kvsim

@@ -1,7 +1,9 @@
 #include "standin.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -41,6 +43,34 @@ void appendLine(const std::string &board_path, const std::string &line) {
   std::string whole = line + "\n";
   ssize_t n = write(fd.get(), whole.data(), whole.size());
   (void)n;
+}
+
+int nextToolCall(const std::string &key) {
+  kv::UniqueFd counter(
+      open(simPath("/sim/tools/" + key + ".calls").c_str(), O_RDWR | O_CREAT, 0644));
+  if (!counter) return 1;
+  const int fd = counter.get();
+  flock(fd, LOCK_EX);
+  char buf[32] = {0};
+  ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
+  int call = (n > 0 ? atoi(buf) : 0) + 1;
+  std::string text = std::to_string(call) + "\n";
+  // A count that cannot be stored only loses per-call scripts; the call still answers.
+  if (ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) < 0) call = 1;
+  flock(fd, LOCK_UN);
+  return call;
+}
+
+void serveRequestFile(const std::string &board_path,
+                      const std::function<void(const std::string &line)> &serve) {
+  std::string file = simPath(board_path), taken = file + ".taken";
+  if (rename(file.c_str(), taken.c_str()) != 0) return;
+  std::string text;
+  readFile(taken, text);
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty()) serve(line);
+  remove(taken.c_str());
 }
 
 std::string Control::file(const std::string &key) const {

@@ -2,6 +2,7 @@
 // control files, the log of received requests.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -16,6 +17,14 @@ bool readFile(const std::string &file, std::string &text);
 std::vector<std::pair<std::string, std::string>> parseSettings(const std::string &text);
 // Appends one whole line (with "\n") in one write, so lines of concurrent writers never mix.
 void appendLine(const std::string &board_path, const std::string &line);
+// Counts the calls of a scripted tool (or sub-command) across processes in
+// sim/tools/<key>.calls; returns the 1-based number of this call.
+int nextToolCall(const std::string &key);
+// Serves a request file a test wrote: renamed to <file>.taken while it is served, so that
+// the test can write the next one meanwhile and knows by its removal that all were served;
+// each non-empty line is handed to `serve`.
+void serveRequestFile(const std::string &board_path,
+                      const std::function<void(const std::string &line)> &serve);
 
 // Control of a stand-in server by the test: the files sim/ctl/<server>/<key>.
 class Control {

@@ -10,7 +10,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <string>
@@ -18,7 +17,6 @@
 #include <vector>
 
 #include "kv_common_util.h"
-#include "kv_owners.hpp"
 #include "standin.h"
 #include "standin_tool_board.h"
 #include "standin_tool_wifi.h"
@@ -35,23 +33,6 @@ struct Script {
 std::string baseName(const char *argv0) {
   const char *slash = strrchr(argv0, '/');
   return slash ? slash + 1 : argv0;
-}
-
-// Counts this tool's calls across processes; returns the 1-based number of this call.
-int nextCallNumber(const std::string &name) {
-  std::string file = kvsim::simPath("/sim/tools/" + name + ".calls");
-  kv::UniqueFd counter(open(file.c_str(), O_RDWR | O_CREAT, 0644));
-  if (!counter) return 1;
-  const int fd = counter.get();
-  flock(fd, LOCK_EX);
-  char buf[32] = {0};
-  ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
-  int call = (n > 0 ? atoi(buf) : 0) + 1;
-  std::string text = std::to_string(call) + "\n";
-  // A count that cannot be stored only loses per-call scripts; the call still answers.
-  if (ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) < 0) call = 1;
-  flock(fd, LOCK_UN);
-  return call;
 }
 
 Script loadScript(const std::string &name, int call) {
@@ -105,7 +86,7 @@ int main(int argc, char **argv) {
   args.insert(args.end(), argv + 1, argv + argc);
   kvsim::appendLine(kvsim::kArgvLog, kvsim::encodeArgs(args));
 
-  Script s = loadScript(name, nextCallNumber(name));
+  Script s = loadScript(name, kvsim::nextToolCall(name));
   if (s.delay_ms < 0)
     for (;;) pause();
   if (s.delay_ms > 0) kv::sleep_ms(s.delay_ms);

@@ -24,7 +24,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -83,23 +82,10 @@ struct Answer {
   std::string output;
 };
 
-int nextCall(const std::string &key) {
-  int fd = open(simPath("/sim/tools/" + key + ".calls").c_str(), O_RDWR | O_CREAT, 0644);
-  if (fd < 0) return 1;
-  flock(fd, LOCK_EX);
-  char buf[32] = {0};
-  ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
-  int call = (n > 0 ? atoi(buf) : 0) + 1;
-  std::string text = std::to_string(call) + "\n";
-  if (ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) < 0) call = 1;
-  close(fd);
-  return call;
-}
-
 // The test's script for this call of the sub-command; false when there is none.
 bool scripted(const std::string &sub, Answer &a) {
   std::string key = "wpa_cli." + sub, text;
-  int call = nextCall(key);
+  int call = nextToolCall(key);
   if (!readFile(simPath("/sim/tools/" + key + "." + std::to_string(call)), text) &&
       !readFile(simPath("/sim/tools/" + key), text))
     return false;

@@ -39,24 +39,30 @@ double niceStep(double range, double wanted) {
 }
 
 // A polyline that leaves out points closer than half a pixel to the last one drawn: an
-// hour at 5 Hz is 18,000 points on 870 pixels.
+// hour at 5 Hz is 18,000 points on 870 pixels. A stretch of a single fix is a line of one
+// point, which SVG does not draw: it becomes a dot in the line's colour.
 class Polyline {
  public:
   void add(double x, double y) {
-    if (!pts_.empty() && fabs(x - lx_) < 0.5 && fabs(y - ly_) < 0.5) return;
+    if (points_ > 0 && fabs(x - lx_) < 0.5 && fabs(y - ly_) < 0.5) return;
     appendFixed(pts_, x, 1);
     pts_ += ',';
     appendFixed(pts_, y, 1);
     pts_ += ' ';
     lx_ = x, ly_ = y;
+    ++points_;
   }
   void draw(std::string &svg, const char *style) const {
-    if (!pts_.empty()) svg += std::string("<polyline ") + style + " points=\"" + pts_ + "\"/>\n";
+    if (points_ == 1)
+      appendf(svg, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2\" %s/>\n", lx_, ly_, style);
+    else if (points_ > 1)
+      svg += std::string("<polyline ") + style + " points=\"" + pts_ + "\"/>\n";
   }
 
  private:
   std::string pts_;
   double lx_ = 0, ly_ = 0;
+  int points_ = 0;
 };
 
 void text(std::string &svg, double x, double y, const char *attrs, std::string_view s) {

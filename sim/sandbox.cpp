@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/shm.h>
@@ -480,6 +481,26 @@ int Sandbox::openPty(std::string_view board_path) {
   fs::remove(link, ec);
   fs::create_symlink(port, link);
   return master;
+}
+
+// Bytes written to the other end reach the port's input queue through the kernel's
+// buffer work a moment later, and FIONREAD counts only the queue: right after a write it
+// can still say 0. The queue must therefore stay empty over several looks.
+bool Sandbox::waitPortRead(std::string_view board_path, Ms timeout, Ms after) const {
+  constexpr int kEmptyLooks = 5;  // 20 ms apart
+  kv::UniqueFd port(open(path(board_path).c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK));
+  if (!port) return false;
+  int empty_looks = 0;
+  bool read = waitUntil(
+      [&] {
+        int waiting = 0;
+        if (ioctl(port.get(), FIONREAD, &waiting) != 0) return false;
+        empty_looks = waiting == 0 ? empty_looks + 1 : 0;
+        return empty_looks >= kEmptyLooks;
+      },
+      timeout);
+  std::this_thread::sleep_for(after);
+  return read;
 }
 
 // ---- IPC ---------------------------------------------------------------------------

@@ -93,6 +93,9 @@ class Sandbox {
   // Creates a pseudo-terminal, links `board_path` ("/dev/ttyS1") to its port side and
   // returns the other end (owned by the sandbox) for the test to read and write.
   int openPty(std::string_view board_path);
+  // Waits until the program reading the port has taken every byte written to the other
+  // end, then `after` more for what it does with the last of them. false on timeout.
+  bool waitPortRead(std::string_view board_path, Ms timeout, Ms after) const;
 
   // ---- IPC -------------------------------------------------------------------------
   void trackIpcKey(int key);

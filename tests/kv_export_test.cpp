@@ -11,7 +11,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -430,19 +429,6 @@ void expectSamePoints(const std::vector<GpxPoint> &got, const std::vector<SentFi
   }
 }
 
-// Waits until kv_navlink has read every byte sent to its GPS port, and a reader's pass more.
-void settle(const Sandbox &board) {
-  int port = open(board.path("/dev/ttyS0").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-  Sandbox::waitUntil(
-      [&] {
-        int waiting = 0;
-        return ioctl(port, FIONREAD, &waiting) != 0 || waiting == 0;
-      },
-      20000ms);
-  close(port);
-  std::this_thread::sleep_for(200ms);
-}
-
 TEST(ExportRoundTrip, a_drive_through_kv_navlink_comes_back_from_gpx_point_for_point) {
   kvsim::RecorderUnit unit(DEVICE_2CH_FRONT, nullptr);
   ASSERT_TRUE(unit.startNavlink());
@@ -454,7 +440,7 @@ TEST(ExportRoundTrip, a_drive_through_kv_navlink_comes_back_from_gpx_point_for_p
   const std::string stem = unit.board.path("/mnt/mmc/Recordings/") + kStem;
   ASSERT_TRUE(kvsim::sendGpsRequests(unit.board, "start stem=" + stem + "\n"));
   kvsim::NmeaFeeder(unit.gps).play(drive, {.speed = 0});
-  settle(unit.board);
+  ASSERT_TRUE(unit.board.waitPortRead("/dev/ttyS0", 20000ms, 200ms));
   ASSERT_TRUE(kvsim::sendGpsRequests(unit.board, "stop\n"));
   ASSERT_TRUE(Sandbox::waitUntil([&] { return !unit.board.commandsOf("sync").empty(); }, 5000ms));
 
@@ -523,6 +509,23 @@ TEST(ExportPicture, the_svg_renders_the_route_and_the_g_forces_in_their_colours)
   EXPECT_GT(route_blue, 1000u) << "no route or speed line";
   EXPECT_GT(x_red, 300u) << "no x-axis G-force line";
 #endif
+}
+
+// A stretch of one fix (a tunnel right after the start) is still seen in the route and in
+// the speed panel, where a line of one point would draw nothing.
+TEST(ExportPicture, a_stretch_of_a_single_fix_is_drawn_as_a_dot) {
+  auto svgOf = [](const std::vector<trackgen::Epoch> &epochs) {
+    Exporter ex;
+    ex.put(std::string(kStem) + ".gps", trackgen::trackFile(epochs, "x.gps"));
+    EXPECT_EQ(ex.exportCard().status, 0);
+    return ex.output(std::string(kStem) + ".svg");
+  };
+  auto drive = trackgen::drive(60);
+  for (int i = 1; i < 10; ++i) drive[i].fix = false;
+  std::string lone = svgOf(drive);
+  drive[0].fix = false;
+  std::string none = svgOf(drive);
+  EXPECT_EQ(count(lone, "<circle "), count(none, "<circle ") + 2) << lone;
 }
 
 // ---- a recordings folder ------------------------------------------------------------

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
-#include <sys/ioctl.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/shm.h>
@@ -130,17 +129,7 @@ class Unit {
   // handles its lines before the reader sleeps again). The pause after the port drained
   // is ten of the reader's 50 ms periods: on a loaded machine the last pass may be
   // descheduled for a while after its read.
-  void settle() {
-    int port = open(board.path("/dev/ttyS0").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    Sandbox::waitUntil(
-        [&] {
-          int waiting = 0;
-          return ioctl(port, FIONREAD, &waiting) != 0 || waiting == 0;
-        },
-        20s);
-    close(port);
-    std::this_thread::sleep_for(500ms);
-  }
+  void settle() { board.waitPortRead("/dev/ttyS0", 20s, 500ms); }
 
   // ---- kv_server's requests ----------------------------------------------------------
   void request(const std::string &lines) {

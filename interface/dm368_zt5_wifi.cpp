@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -103,9 +104,28 @@ bool validRecord(const unsigned char (&rec)[KV_WIFI_MAC_RECORD_SIZE]) {
   return rec[0] == crc && rec[7] == crc && memcmp(rec + 1, kMacPrefix, sizeof kMacPrefix) == 0;
 }
 
+// The generator's seed. The time alone gives two units that make their address in the
+// same second (a front and a rear unit powered up together) the same address, and the
+// rear then cannot join the front's access point. The time since boot in nanoseconds
+// and the process id tell the units apart, and the kernel's random bytes where it has
+// them (getrandom came with Linux 3.17; the call is made directly so that an older C
+// library still loads the program).
+unsigned macSeed() {
+  unsigned seed = static_cast<unsigned>(time(nullptr));
+  struct timespec since_boot = {};
+  clock_gettime(CLOCK_MONOTONIC, &since_boot);
+  seed ^= static_cast<unsigned>(since_boot.tv_nsec) ^ static_cast<unsigned>(since_boot.tv_sec)
+                                                          << 20;
+  seed ^= static_cast<unsigned>(getpid()) << 8;
+  unsigned kernel = 0;
+  if (syscall(SYS_getrandom, &kernel, sizeof kernel, 0) == static_cast<long>(sizeof kernel))
+    seed ^= kernel;
+  return seed;
+}
+
 // A new address: the vendor prefix and three bytes drawn from the libc generator.
 void newRecord(unsigned char (&rec)[KV_WIFI_MAC_RECORD_SIZE]) {
-  srand(static_cast<unsigned>(time(nullptr)));
+  srand(macSeed());
   int pool[20];
   for (int &v : pool) v = rand() % 256;
   unsigned char mac[kMacBytes] = {kMacPrefix[0], kMacPrefix[1], kMacPrefix[2]};

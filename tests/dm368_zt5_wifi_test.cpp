@@ -155,6 +155,20 @@ TEST_F(WifiDriver, a_forced_update_writes_a_new_record_over_a_valid_one) {
   EXPECT_EQ(board.read(kPartition).substr(8), std::string(248, '\xFF'));
 }
 
+// Front and rear units powered up together make their addresses in the same second.
+TEST_F(WifiDriver, two_addresses_made_in_the_same_second_differ) {
+  std::string made[2];
+  for (auto &partition : made) {
+    board.write(kPartition, std::string(8, '\xFF'));
+    CaptureStdout();
+    EXPECT_EQ(modify_mac_address(0), 0);
+    GetCapturedStdout();
+    partition = board.read(kPartition).substr(0, 8);
+  }
+  // Equal by chance: one in 2^24.
+  EXPECT_NE(made[0], made[1]);
+}
+
 TEST_F(WifiDriver, without_the_partition_the_radio_gets_an_address_that_is_not_kept) {
   board.remove(kPartition);
   EXPECT_EQ(modify_mac_address(0), -1);

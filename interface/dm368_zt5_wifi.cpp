@@ -106,7 +106,7 @@ bool validRecord(const unsigned char (&rec)[KV_WIFI_MAC_RECORD_SIZE]) {
 
 // The generator's seed. The time alone gives two units that make their address in the
 // same second (a front and a rear unit powered up together) the same address, and the
-// rear then cannot join the front's access point. The time since boot in nanoseconds
+// rear's radio joins the front's access point with it. The time since boot in nanoseconds
 // and the process id tell the units apart, and the kernel's random bytes where it has
 // them (getrandom came with Linux 3.17; the call is made directly so that an older C
 // library still loads the program).
@@ -114,8 +114,8 @@ unsigned macSeed() {
   unsigned seed = static_cast<unsigned>(time(nullptr));
   struct timespec since_boot = {};
   clock_gettime(CLOCK_MONOTONIC, &since_boot);
-  seed ^= static_cast<unsigned>(since_boot.tv_nsec) ^ static_cast<unsigned>(since_boot.tv_sec)
-                                                          << 20;
+  unsigned boot_seconds = static_cast<unsigned>(since_boot.tv_sec);
+  seed ^= (boot_seconds << 20) ^ static_cast<unsigned>(since_boot.tv_nsec);
   seed ^= static_cast<unsigned>(getpid()) << 8;
   unsigned kernel = 0;
   if (syscall(SYS_getrandom, &kernel, sizeof kernel, 0) == static_cast<long>(sizeof kernel))

@@ -19,16 +19,6 @@ namespace {
 constexpr int kDefaultProc = 3;
 const char *const kRequestFile = "/sim/ctl/kv_server/gps";
 
-std::map<std::string, std::string> wordsOf(std::istringstream &in) {
-  std::map<std::string, std::string> words;
-  std::string word;
-  while (in >> word) {
-    size_t eq = word.find('=');
-    if (eq != std::string::npos) words[word.substr(0, eq)] = word.substr(eq + 1);
-  }
-  return words;
-}
-
 long long number(const std::map<std::string, std::string> &w, const char *key, long long dflt) {
   auto it = w.find(key);
   return it == w.end() ? dflt : strtoll(it->second.c_str(), nullptr, 10);
@@ -63,7 +53,7 @@ int serveOne(const std::string &line) {
   std::istringstream in(line);
   std::string verb;
   in >> verb;
-  auto w = wordsOf(in);
+  auto w = keyedWords(in);
   if (verb == "start") return startSave(w);
   join(static_cast<int>(number(w, "proc", kDefaultProc)));
   if (verb == "stop") return KVGpsMSG_StopSave();

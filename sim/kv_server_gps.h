@@ -39,13 +39,7 @@ int gpsDeleteTrack();
 // For tests: writes the requests and waits until the stand-in has sent them all.
 inline bool sendGpsRequests(const Sandbox &board, const std::string &lines,
                             std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
-  board.setControl("kv_server", "gps", lines);
-  return Sandbox::waitUntil(
-      [&] {
-        return !board.exists("/sim/ctl/kv_server/gps") &&
-               !board.exists("/sim/ctl/kv_server/gps.taken");
-      },
-      timeout);
+  return board.sendRequests("kv_server", "gps", lines, timeout);
 }
 
 }  // namespace kvsim

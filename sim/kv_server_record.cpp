@@ -65,16 +65,6 @@ struct Recording {
   pid_t shocklog = -1;
 } g_recording;
 
-std::map<std::string, std::string> wordsOf(std::istringstream &in) {
-  std::map<std::string, std::string> words;
-  std::string word;
-  while (in >> word) {
-    size_t eq = word.find('=');
-    if (eq != std::string::npos) words[word.substr(0, eq)] = word.substr(eq + 1);
-  }
-  return words;
-}
-
 std::string wordOr(const std::map<std::string, std::string> &w, const char *key,
                    const char *fallback) {
   auto it = w.find(key);
@@ -211,7 +201,7 @@ std::string serveOne(const std::string &line) {
   std::istringstream in(line);
   std::string verb;
   in >> verb;
-  auto w = wordsOf(in);
+  auto w = keyedWords(in);
   if (verb == "start") return start(w);
   if (verb != "stop" && verb != "cancel") return "record refused unknown request: " + line;
   if (!g_recording.active) return "record refused no recording under way: " + verb;

@@ -44,13 +44,7 @@ void serveRecordRequests();
 inline bool sendRecordRequests(
     const Sandbox &board, const std::string &lines,
     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) {
-  board.setControl("kv_server", "record", lines);
-  return Sandbox::waitUntil(
-      [&] {
-        return !board.exists("/sim/ctl/kv_server/record") &&
-               !board.exists("/sim/ctl/kv_server/record.taken");
-      },
-      timeout);
+  return board.sendRequests("kv_server", "record", lines, timeout);
 }
 
 }  // namespace kvsim

@@ -442,6 +442,13 @@ void Sandbox::clearControl(const std::string &server, const std::string &key) co
   remove("/sim/ctl/" + server + "/" + key);
 }
 
+bool Sandbox::sendRequests(const std::string &server, const std::string &key,
+                           const std::string &lines, Ms timeout) const {
+  const std::string file = "/sim/ctl/" + server + "/" + key;
+  setControl(server, key, lines);
+  return waitUntil([&] { return !exists(file) && !exists(file + ".taken"); }, timeout);
+}
+
 std::vector<std::string> Sandbox::serverLog(const std::string &server) const {
   return splitLines(read("/sim/log/" + server + ".log"));
 }

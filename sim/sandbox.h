@@ -84,6 +84,10 @@ class Sandbox {
   // Control files a stand-in server reads on every request (sim/ctl/<server>/<key>).
   void setControl(const std::string &server, const std::string &key, std::string_view value) const;
   void clearControl(const std::string &server, const std::string &key) const;
+  // Writes request lines into a control file the stand-in serves whole (it renames the
+  // file to <key>.taken while it serves it) and waits until it has served them all.
+  bool sendRequests(const std::string &server, const std::string &key, const std::string &lines,
+                    Ms timeout) const;
   // What a stand-in server logged about the requests it received.
   std::vector<std::string> serverLog(const std::string &server) const;
   // Every hourly log file on the flash (/mnt/nand/log), in name order, which is age order.

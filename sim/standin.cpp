@@ -45,6 +45,15 @@ void appendLine(const std::string &board_path, const std::string &line) {
   (void)n;
 }
 
+std::map<std::string, std::string> keyedWords(std::istream &in) {
+  std::map<std::string, std::string> words;
+  for (std::string word; in >> word;) {
+    size_t eq = word.find('=');
+    if (eq != std::string::npos) words[word.substr(0, eq)] = word.substr(eq + 1);
+  }
+  return words;
+}
+
 int nextToolCall(const std::string &key) {
   kv::UniqueFd counter(
       open(simPath("/sim/tools/" + key + ".calls").c_str(), O_RDWR | O_CREAT, 0644));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <istream>
 #include <map>
 #include <string>
 #include <utility>
@@ -17,6 +18,8 @@ bool readFile(const std::string &file, std::string &text);
 std::vector<std::pair<std::string, std::string>> parseSettings(const std::string &text);
 // Appends one whole line (with "\n") in one write, so lines of concurrent writers never mix.
 void appendLine(const std::string &board_path, const std::string &line);
+// The "key=value" words of a request line, from where `in` stands; other words are skipped.
+std::map<std::string, std::string> keyedWords(std::istream &in);
 // Counts the calls of a scripted tool (or sub-command) across processes in
 // sim/tools/<key>.calls; returns the 1-based number of this call.
 int nextToolCall(const std::string &key);

@@ -26,8 +26,12 @@ constexpr int kFirstProcId = 1;
 constexpr int kLastProcId = 23;
 
 // The sender's slot, by the channel's arithmetic: (id - 2) x 0x3000. Every record carries
-// it, with or without a payload.
-int own_slot() { return g_gps.gKVGpsProcId.load() * PROC_MSG_SIZE - 2 * PROC_MSG_SIZE; }
+// it, with or without a payload. An id set through SetKVGpsProcId beyond any slot a word
+// can name gives -1.
+int own_slot() {
+  int64_t offset = int64_t{g_gps.gKVGpsProcId.load()} * PROC_MSG_SIZE - 2 * PROC_MSG_SIZE;
+  return offset >= INT32_MIN && offset <= INT32_MAX ? static_cast<int>(offset) : -1;
+}
 
 // Ids 11 to 23 (and the 1 left after a failed set-up) have no whole slot inside the
 // channel's segment. Refusing their payloads, before any copy, keeps one from landing in

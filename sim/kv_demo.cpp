@@ -17,11 +17,9 @@
 // Exit status 0 only when every promise of the summary was seen. Both boards are kept for
 // a look, in one folder whose path is printed; the folders of this user's earlier demos
 // are removed, so at most one is left behind. Needs no GoogleTest.
-#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -39,6 +37,7 @@
 
 #include "kv_common_util.h"
 #include "kv_demo_files.h"
+#include "kv_demo_folder.h"
 #include "kv_demo_timeline.h"
 #include "kv_demo_watch.h"
 #include "kv_server_record.h"
@@ -55,11 +54,7 @@ using kvdemo::baseName;
 using kvdemo::Clock;
 using kvsim::RecorderUnit;
 
-constexpr const char *kDemoName = "kv-demo";
-constexpr const char *kOwnerFile = "demo.pid";  // marks a folder as a demo's
-// The GPS start record holds a stem of 79 characters: the board's root may take this many
-// (the folder and the 23-character name take the rest).
-constexpr size_t kMaxBoardRoot = 79 - 19 - 24;
+using kvdemo::kMaxBoardRoot;
 
 // The drive: the generator's town (standing, accelerating, cruising, braking for the
 // lights, a faster stretch), fed from its 12th second on, with a tunnel without fix.
@@ -78,74 +73,6 @@ constexpr auto kEventRunsFor = 9s;
 constexpr auto kCalledOffAfter = 3s;
 constexpr auto kGiveUpAfterHang = 75s;  // the restart comes 40 to 50 s after the hang
 constexpr int kSecondsBetweenProgress = 5;
-
-// Where a demo's folder may go: the temporary folder, else the short common ones. A
-// recording's name stem, which carries the board's folder, must fit the GPS start record;
-// a long TMPDIR (libpam-tmpdir sets /tmp/user/<uid>) leaves no room, and the demo then says
-// which folder it took instead.
-std::vector<std::string> demoParents() {
-  std::vector<std::string> parents = {fs::temp_directory_path().string()};
-  for (const char *short_one : {"/tmp", "/var/tmp"})
-    if (std::find(parents.begin(), parents.end(), short_one) == parents.end())
-      parents.push_back(short_one);
-  return parents;
-}
-
-// A board's folder below a demo folder in `parent`: "<parent>/kv-demo.XXXXXX/front.XXXXXX".
-bool boardRootFits(const std::string &parent) {
-  return parent.size() + std::string("/kv-demo.XXXXXX/front.XXXXXX").size() <= kMaxBoardRoot;
-}
-
-bool demoStillRuns(const std::string &owner) {
-  pid_t pid = static_cast<pid_t>(atoi(owner.c_str()));
-  return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
-}
-
-// Removes the folders this user's earlier demos left, except one whose demo still runs
-// (another demo may run beside this one). Only folders of this user that carry the demo's
-// mark are touched (the mark of the demo's single-board days, sim/demo.pid, too); the
-// queues and segments of their boards go with them.
-void removeOldDemos() {
-  for (const std::string &parent : demoParents()) {
-    std::error_code ec;
-    for (const auto &entry : fs::directory_iterator(parent, ec)) {
-      std::string name = entry.path().filename().string();
-      if (name.rfind(std::string(kDemoName) + ".", 0) != 0) continue;
-      struct stat st;
-      if (lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
-        continue;
-      std::string owner;
-      if (!kvsim::readFile(entry.path().string() + "/" + kOwnerFile, owner) &&
-          !kvsim::readFile(entry.path().string() + "/sim/demo.pid", owner))
-        continue;
-      if (demoStillRuns(owner)) continue;
-      kvsim::removeLeftoverSandboxes(entry.path().string());
-      fs::remove_all(entry.path(), ec);
-    }
-  }
-}
-
-// The demo's own folder, in the first place where the boards' folders fit; the two boards
-// are made inside it. "" when there is none.
-std::string makeDemoFolder() {
-  for (const std::string &parent : demoParents()) {
-    if (!boardRootFits(parent)) continue;
-    std::string tmpl = parent + "/" + kDemoName + ".XXXXXX";
-    if (!mkdtemp(tmpl.data())) continue;
-    FILE *f = fopen((tmpl + "/" + kOwnerFile).c_str(), "w");
-    if (f) {
-      fprintf(f, "%d\n", getpid());
-      fclose(f);
-    }
-    if (parent != demoParents().front())
-      printf(
-          "kv_demo: the boards go to %s: the temporary folder %s leaves a recording's name "
-          "too little room\n",
-          tmpl.c_str(), demoParents().front().c_str());
-    return tmpl;
-  }
-  return "";
-}
 
 int localZoneHhmm() {
   time_t now = time(nullptr);
@@ -267,7 +194,7 @@ class Demo {
   bool setUp() {
     printf("kv_demo: a front and a rear camera unit of the recorder on simulated boards\n");
     printf("Each line: seconds since the start, who shows it, what happened.\n");
-    folder_ = makeDemoFolder();
+    folder_ = kvdemo::makeDemoFolder(kvdemo::demoParents());
     if (folder_.empty()) {
       printf("kv_demo: cannot make a short folder in %s, /tmp or /var/tmp\n",
              fs::temp_directory_path().c_str());
@@ -589,7 +516,7 @@ class Demo {
 }  // namespace
 
 int main() {
-  removeOldDemos();
+  kvdemo::removeOldDemos(kvdemo::demoParents());
   setenv("KV_KEEP_SANDBOX", "1", 1);  // the user looks at the files afterwards
   try {
     Demo demo;

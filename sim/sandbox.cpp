@@ -526,10 +526,10 @@ void Sandbox::trackIpcKey(int key) {
   writeOwner();
 }
 
-// "<pid> <start time>" of the creating process, then the keys whose queues and segments
-// it may leave, one a line.
+// The creating process's number, then the keys whose queues and segments it may leave,
+// one a line.
 void Sandbox::writeOwner() const {
-  std::string text = std::to_string(getpid()) + " " + processStart(getpid()) + "\n";
+  std::string text = std::to_string(getpid()) + "\n";
   for (int key : ipc_keys_) text += std::to_string(key) + "\n";
   write(kSandboxOwnerFile, text);
 }

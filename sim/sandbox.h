@@ -151,9 +151,6 @@ class Sandbox {
 // folder. Only folders of this user that carry a sandbox's owner record are touched; one
 // kept with KV_KEEP_SANDBOX carries none. The number removed (sandbox_leftovers.cpp).
 int removeLeftoverSandboxes(const std::string &folder);
-// The start time of process `pid` (clock ticks since boot, as /proc shows it); "" when there
-// is no such process. With the number it tells a living owner from a reused number.
-std::string processStart(pid_t pid);
 
 // Driver nodes, flash mount and installed files of a new board (sandbox_board.cpp).
 void writeBoardDefaults(const Sandbox &board);

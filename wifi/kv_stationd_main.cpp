@@ -4,7 +4,8 @@
 //   kv_stationd <anything else>          (off)
 //
 // security: 0 open, 1 WEP, 2 WPA/WPA2 personal. rear: 0 front unit (joins <ssid>), else
-// rear unit (joins the front unit with the settings on the flash). A failed start is
+// rear unit (joins the front unit with the settings on the flash). Both are read as strtol
+// reads them (text that is no number is 0). An empty <ssid> is found in any scan. A failed start is
 // undone and tried once more, unless SIGINT or SIGUSR2 asked to give up. The exit status
 // is the last result (0, or a negative STN_* code as an 8-bit status); -1 for a bad
 // command line, before anything but the log folder is touched.

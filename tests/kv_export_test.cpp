@@ -643,7 +643,7 @@ TEST(ExportKilled, a_killed_g_sensor_file_gives_its_whole_records_and_says_one_w
   // and 11 own ones, and end 20 bytes into the next record.
   gsf::File f = recordWithShocklog(ex, 3 * 512);
   ASSERT_FALSE(f.end_marker);
-  ASSERT_GT(f.trailing_bytes, 0u) << "the kill left whole records only; the test needs a cut";
+  ASSERT_GT(f.cut_bytes, 0u) << "the kill left whole records only; the test needs a cut";
   Ran r = ex.exportCard();
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("last record cut short"), std::string::npos) << r.err;

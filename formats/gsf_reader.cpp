@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 namespace kvformat {
 namespace {
 
@@ -52,18 +54,23 @@ bool readGsf(std::string_view bytes, GsfFile &f, std::string &error) {
     f.header_cut = true;
     return true;
   }
-  if (bytes.size() < kGsfTextAt || load<uint32_t>(bytes, kGsfMagicAt) != kGsfMagic) {
+  // A file cut inside its first words is still the writer's when what is there matches.
+  static constexpr char kMagicBytes[] = {'\xA1', '\x00', '\x00', '\xA1'};
+  if (bytes.substr(0, sizeof kMagicBytes) !=
+      std::string_view(kMagicBytes, std::min(bytes.size(), sizeof kMagicBytes))) {
     error = "not a G-sensor data file (no A1 00 00 A1 at its start)";
     return false;
   }
   f.magic = kGsfMagic;
-  f.record_size = load<int32_t>(bytes, kGsfRecordSizeAt);
-  if (f.record_size != static_cast<int32_t>(kGsfRecordSize)) {
-    error = "not a G-sensor data file this reader knows (record size is not 32)";
-    return false;
+  if (bytes.size() >= kGsfRecordSizeAt + 4) {
+    f.record_size = load<int32_t>(bytes, kGsfRecordSizeAt);
+    if (f.record_size != static_cast<int32_t>(kGsfRecordSize)) {
+      error = "not a G-sensor data file this reader knows (record size is not 32)";
+      return false;
+    }
   }
-  f.count = load<int32_t>(bytes, kGsfCountAt);
-  readText(bytes, f);
+  if (bytes.size() >= kGsfCountAt + 4) f.count = load<int32_t>(bytes, kGsfCountAt);
+  if (bytes.size() > kGsfTextAt) readText(bytes, f);
   if (bytes.size() < kGsfHeaderSize) {
     f.header_cut = true;
     f.count_state = countState(f.count, 0);

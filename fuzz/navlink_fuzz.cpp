@@ -13,6 +13,8 @@
 #include "line_splitter.h"
 #include "nmea_intake.h"
 
+using namespace navlink;  // the daemon's own types under test
+
 namespace {
 
 void expect(bool ok) {

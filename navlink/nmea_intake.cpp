@@ -15,6 +15,7 @@
 #error "KV_BUILD_EPOCH (seconds since 1970 of the build) comes from navlink/CMakeLists.txt"
 #endif
 
+namespace navlink {
 namespace {
 
 using std::string_view;
@@ -284,6 +285,8 @@ void NmeaIntake(GpsState &state, SysInfo *info, const char *line, int64_t now,
   effects.accepted = true;
 }
 
+}  // namespace navlink
+
 extern "C" {
 
 int GPS_CheckSum(const char *str, int len) {
@@ -291,7 +294,7 @@ int GPS_CheckSum(const char *str, int len) {
 }
 
 int IsValidGpsStringByCheckSum(char *str) {
-  return str && GpsChecksumPasses(str, strnlen(str, kNmeaMaxLine + 1)) ? 1 : 0;
+  return str && kv_nmea_check(str, strnlen(str, KV_NMEA_MAX_LINE + 1)) ? 1 : 0;
 }
 
 }  // extern "C"

@@ -121,14 +121,8 @@ int64_t lineFixTime(std::string_view line) {
 }  // namespace
 
 time_t utcSeconds(int year, int month, int day, int hour, int minute, int second) {
-  struct tm tm = {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  return timegm(&tm);
+  int64_t days = kv_nmea_days_from_civil(year, month, day);
+  return static_cast<time_t>(((days * 24 + hour) * 60 + minute) * 60 + second);
 }
 
 std::string withChecksum(std::string_view body) {

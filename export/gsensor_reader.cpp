@@ -59,8 +59,9 @@ bool readGSensor(std::string_view bytes, GSensorData &d, std::string &error) {
     d.report.notices.push_back("no end marker: the recorder did not close the file");
     if (f.count_state == kvformat::GsfCount::kStale && f.count > 0) {
       std::string notice;
-      appendf(notice, "record count %d stored before the cut: %zu records follow it", f.count,
-              count - static_cast<size_t>(f.count));
+      size_t more = count - static_cast<size_t>(f.count);
+      appendf(notice, "record count %d stored before the cut, %zu more record%s after it", f.count,
+              more, more == 1 ? "" : "s");
       d.report.notices.push_back(notice);
     }
   } else if (f.count == 0 && count > 0) {

@@ -1,6 +1,7 @@
 #include "kv_nmea.h"
 
 #include <limits.h>
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -152,7 +153,9 @@ bool kv_nmea_read_decimal(kv_nmea_field f, double *out) {
   char copy[KV_NMEA_MAX_LINE + 1];
   memcpy(copy, f.text, f.len);
   copy[f.len] = '\0';
-  *out = strtod(copy, nullptr);
+  double value = strtod(copy, nullptr);
+  if (!isfinite(value)) return false;  // more digits than a double holds
+  *out = value;
   return true;
 }
 

@@ -52,10 +52,11 @@ struct RmcFix {
   string_view speed;  // knots, as written; empty: 0.0
 };
 
-// The system reads the time only from a field of exactly "hhmmss.sss".
+// The system reads the time only from a field of exactly "hhmmss.sss", and only its
+// first six characters.
 void readTime(kv_nmea_field f, RmcFix &fix) {
   kv_nmea_time t;
-  if (f.len != 10 || !kv_nmea_read_time(f, &t)) return;
+  if (f.len != 10 || !kv_nmea_read_time({f.text, 6}, &t)) return;
   fix.hour = t.hour;
   fix.minute = t.minute;
   fix.second = t.second;

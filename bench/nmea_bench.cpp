@@ -21,6 +21,8 @@
 #include "nmea_drive.h"
 #include "nmea_intake.h"
 
+using namespace navlink;  // the daemon's own types under test
+
 namespace {
 
 constexpr size_t kSentences = 2000;

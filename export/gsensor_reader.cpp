@@ -1,35 +1,13 @@
 #include "gsensor_reader.hpp"
 
-#include <string.h>
-
+#include "gsf_reader.hpp"
 #include "text_out.hpp"
 
 namespace kvx {
 namespace {
 
-constexpr size_t kHeaderSize = 524;
-constexpr size_t kTextAt = 12;
-constexpr size_t kTextSize = 512;
-constexpr size_t kRecordSize = 32;
-constexpr uint32_t kMagic = 0xA10000A1u;
-constexpr uint32_t kEndMarker = 0xA1FFFFA1u;
 // kv_server hands over at most 50 items of its history; they come first in the file.
 constexpr size_t kMaxHistoryItems = 50;
-
-template <typename T>
-T load(std::string_view bytes, size_t at) {
-  T v;
-  memcpy(&v, bytes.data() + at, sizeof v);  // the file is little-endian, as this host
-  return v;
-}
-
-void readHeaderText(std::string_view bytes, GSensorData &d) {
-  std::string_view text = bytes.substr(kTextAt, kTextSize);
-  text = text.substr(0, text.find('\0'));
-  d.start_local = std::string(text.substr(0, 14));
-  size_t slashes = text.find("//");
-  if (slashes != std::string_view::npos) d.own_name = std::string(text.substr(slashes + 2));
-}
 
 // kv_shocklog writes the history it took over from kv_server ahead of its own samples, but
 // the file does not say where one ends: the header's count is of all records, its time is
@@ -52,53 +30,43 @@ size_t preEventRecords(const std::vector<GSample> &s) {
 
 bool readGSensor(std::string_view bytes, GSensorData &d, std::string &error) {
   d = GSensorData{};
+  kvformat::GsfFile f;
+  if (!kvformat::readGsf(bytes, f, error)) return false;
   if (bytes.empty()) {
     d.report.notices.push_back(
         "empty: the recorder was stopped before the first block reached the card");
     return true;
   }
-  if (bytes.size() < kTextAt || load<uint32_t>(bytes, 0) != kMagic) {
-    error = "not a G-sensor data file (no A1 00 00 A1 at its start)";
-    return false;
-  }
-  if (load<int32_t>(bytes, 4) != static_cast<int32_t>(kRecordSize)) {
-    error = "not a G-sensor data file this exporter knows (record size is not 32)";
-    return false;
-  }
-  d.stored_count = load<int32_t>(bytes, 8);
-  if (bytes.size() < kHeaderSize) {
+  d.start_local = f.date_time;
+  d.own_name = f.name;
+  d.stored_count = f.count;
+  if (f.header_cut) {
     // The first 512-byte block reached the card, the rest of the header did not.
-    readHeaderText(bytes, d);
     std::string notice;
     appendf(notice, "header cut short (%zu of %zu bytes; the recorder was stopped): no records",
-            bytes.size(), kHeaderSize);
+            bytes.size(), kGsfHeaderSize);
     d.report.notices.push_back(notice);
     return true;
   }
-  readHeaderText(bytes, d);
-
-  size_t body = bytes.size() - kHeaderSize;
-  if (body >= 4 && (body - 4) % kRecordSize == 0 &&
-      load<uint32_t>(bytes, bytes.size() - 4) == kEndMarker) {
-    d.end_marker = true;
-    body -= 4;
-  } else if (body % kRecordSize != 0) {
-    d.report.cut = true;
-    d.report.cut_bytes = body % kRecordSize;
-  }
-  size_t count = body / kRecordSize;
-  d.samples.reserve(count);
-  for (size_t i = 0; i < count; ++i) {
-    size_t at = kHeaderSize + i * kRecordSize;
-    d.samples.push_back({load<int64_t>(bytes, at), load<int32_t>(bytes, at + 8),
-                         load<int32_t>(bytes, at + 12), load<int32_t>(bytes, at + 16),
-                         load<int32_t>(bytes, at + 20)});
-  }
+  d.end_marker = f.end_marker;
+  d.report.cut = f.cut_bytes > 0;
+  d.report.cut_bytes = f.cut_bytes;
+  d.samples.reserve(f.records.size());
+  for (const kvformat::GsfRecord &r : f.records)
+    d.samples.push_back({r.time, r.axis1, r.axis2, r.axis3, r.reserved});
+  size_t count = f.records.size();
   if (!d.end_marker) {
     d.report.notices.push_back("no end marker: the recorder did not close the file");
-  } else if (d.stored_count == 0 && count > 0) {
+    if (f.count_state == kvformat::GsfCount::kStale && f.count > 0) {
+      std::string notice;
+      size_t more = count - static_cast<size_t>(f.count);
+      appendf(notice, "record count %d stored before the cut, %zu more record%s after it", f.count,
+              more, more == 1 ? "" : "s");
+      d.report.notices.push_back(notice);
+    }
+  } else if (f.count == 0 && count > 0) {
     d.report.notices.push_back("record count not written: the recorder stopped while closing");
-  } else if (d.stored_count != static_cast<int32_t>(count)) {
+  } else if (f.count_state != kvformat::GsfCount::kMatches) {
     d.report.damage(1, "the header's record count differs from the records in the file");
   }
   d.pre_event = preEventRecords(d.samples);

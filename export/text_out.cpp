@@ -5,6 +5,8 @@
 
 #include <charconv>
 
+#include "kv_nmea.h"
+
 namespace kvx {
 namespace {
 
@@ -18,28 +20,6 @@ int num(std::string_view s, size_t at, size_t n) {
   int v = 0;
   for (size_t i = at; i < at + n; ++i) v = v * 10 + (s[i] - '0');
   return v;
-}
-
-// Days since 1970-01-01 of a civil date (H. Hinnant's algorithm).
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void civilFromDays(int64_t z, int &y, int &m, int &d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
 }
 
 }  // namespace
@@ -126,19 +106,20 @@ std::string csvCell(std::string_view text) {
 }
 
 int64_t utcMs(int year, int month, int day, int hour, int minute, int second, int ms) {
-  int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+  int64_t days = kv_nmea_days_from_civil(year, month, day);
   return ((days * 24 + hour) * 60 + minute) * 60000 + second * 1000 + ms;
 }
 
 std::string utcText(int64_t utc_ms) {
   int64_t days = utc_ms >= 0 ? utc_ms / 86400000 : -((-utc_ms + 86399999) / 86400000);
   int64_t in_day = utc_ms - days * 86400000;
-  int y, m, d;
-  civilFromDays(days, y, m, d);
+  int64_t y;
+  int m, d;
+  kv_nmea_civil_from_days(days, &y, &m, &d);
   std::string out;
-  appendf(out, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", y, m, d, static_cast<int>(in_day / 3600000),
-          static_cast<int>(in_day / 60000 % 60), static_cast<int>(in_day / 1000 % 60),
-          static_cast<int>(in_day % 1000));
+  appendf(out, "%04lld-%02d-%02dT%02d:%02d:%02d.%03dZ", static_cast<long long>(y), m, d,
+          static_cast<int>(in_day / 3600000), static_cast<int>(in_day / 60000 % 60),
+          static_cast<int>(in_day / 1000 % 60), static_cast<int>(in_day % 1000));
   return out;
 }
 

@@ -1,105 +1,42 @@
 #include "track_reader.hpp"
 
 #include <array>
-#include <charconv>
 #include <cmath>
 
+#include "gps_reader.hpp"
+#include "kv_nmea.h"
 #include "text_out.hpp"
 
 namespace kvx {
 namespace {
 
 constexpr double kKnotMps = 1852.0 / 3600.0;
-constexpr size_t kMaxFields = 24;  // RMC has 13, GGA 15; the rest is never looked at
 
-using Fields = std::array<std::string_view, kMaxFields>;
+using Fields = std::array<kv_nmea_field, KV_NMEA_MAX_FIELDS>;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool allDigits(std::string_view s) {
-  for (char c : s)
-    if (!isDigit(c)) return false;
-  return !s.empty();
+// The fields of a sentence as the daemon cuts them; those it does not have are empty.
+void splitFields(std::string_view sentence, Fields &fields) {
+  size_t n = kv_nmea_split(sentence.data(), sentence.size(), fields.data(), fields.size());
+  for (size_t i = n; i < fields.size(); ++i) fields[i] = {"", 0};
 }
 
-int hexValue(char c) {
-  if (isDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Splits the part before the first '*' at ','; returns the number of fields.
-size_t splitFields(std::string_view sentence, Fields &fields) {
-  sentence = sentence.substr(0, sentence.find('*'));
-  size_t n = 0;
-  while (n < kMaxFields) {
-    size_t comma = sentence.find(',');
-    fields[n++] = sentence.substr(0, comma);
-    if (comma == std::string_view::npos) break;
-    sentence.remove_prefix(comma + 1);
-  }
-  for (size_t i = n; i < kMaxFields; ++i) fields[i] = {};
-  return n;
-}
-
-// A decimal number as receivers print them; "inf" and "nan", which from_chars would take,
-// are not.
-bool toDouble(std::string_view s, double &v) {
-  if (s.empty()) return false;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::fixed);
-  return r.ec == std::errc() && r.ptr == s.data() + s.size() && std::isfinite(v);
-}
-
-bool toInt(std::string_view s, int &v) {
-  if (s.empty()) return false;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-  return r.ec == std::errc() && r.ptr == s.data() + s.size();
-}
-
-// "ddmm.mmmm" / "dddmm.mmmm" and its hemisphere letter, in signed degrees.
-bool toDegrees(std::string_view text, std::string_view hemisphere, int max_degrees, double &out) {
-  size_t dot = text.find('.');
-  size_t whole = dot == std::string_view::npos ? text.size() : dot;
-  if (whole < 3 || whole > 5 || !allDigits(text.substr(0, whole))) return false;
-  int degrees = 0;
-  double minutes = 0;
-  if (!toInt(text.substr(0, whole - 2), degrees) || !toDouble(text.substr(whole - 2), minutes))
-    return false;
-  if (minutes < 0 || minutes >= 60 || degrees > max_degrees) return false;
-  out = degrees + minutes / 60.0;
-  if (out > max_degrees) return false;
-  if (hemisphere == "S" || hemisphere == "W") out = -out;
-  return hemisphere == "N" || hemisphere == "S" || hemisphere == "E" || hemisphere == "W";
-}
+bool toDouble(kv_nmea_field f, double &v) { return kv_nmea_read_decimal(f, &v); }
+bool toInt(kv_nmea_field f, int &v) { return kv_nmea_read_int(f, &v); }
+bool isText(kv_nmea_field f, const char *text) { return kv_nmea_field_is(f, text); }
 
 // "hhmmss" with an optional fraction of any length; milliseconds of the day.
-bool toTimeOfDay(std::string_view text, int64_t &ms_of_day) {
-  if (text.size() < 6 || !allDigits(text.substr(0, 6))) return false;
-  int h = (text[0] - '0') * 10 + (text[1] - '0');
-  int m = (text[2] - '0') * 10 + (text[3] - '0');
-  int s = (text[4] - '0') * 10 + (text[5] - '0');
-  if (h > 23 || m > 59 || s > 60) return false;
-  int ms = 0;
-  if (text.size() > 6) {
-    std::string_view fraction = text.substr(7);
-    if (text[6] != '.' || (!fraction.empty() && !allDigits(fraction))) return false;
-    for (size_t i = 0; i < 3; ++i) ms = ms * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
-  }
-  ms_of_day = ((h * 60 + m) * 60 + s) * 1000LL + ms;
+bool toTimeOfDay(kv_nmea_field f, int64_t &ms_of_day) {
+  kv_nmea_time t;
+  if (!kv_nmea_read_time(f, &t)) return false;
+  ms_of_day = ((t.hour * 60 + t.minute) * 60 + t.second) * 1000LL + t.ms;
   return true;
 }
 
 // "ddmmyy"; the recorder's receivers date from this century, as kv_navlink reads them.
-bool toDate(std::string_view text, int64_t &day_ms) {
-  if (text.size() != 6 || !allDigits(text)) return false;
-  int d = (text[0] - '0') * 10 + (text[1] - '0');
-  int m = (text[2] - '0') * 10 + (text[3] - '0');
-  int y = 2000 + (text[4] - '0') * 10 + (text[5] - '0');
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return false;
-  if (m == 2 && d == 29 && !(y % 4 == 0 && (y % 100 != 0 || y % 400 == 0))) return false;
-  day_ms = utcMs(y, m, d, 0, 0, 0, 0);
+bool toDate(kv_nmea_field f, int64_t &day_ms) {
+  kv_nmea_date d;
+  if (!kv_nmea_read_date(f, &d)) return false;
+  day_ms = utcMs(d.year, d.month, d.day, 0, 0, 0, 0);
   return true;
 }
 
@@ -135,30 +72,14 @@ class TrackParser {
       // Appended to an existing file: its offsets count from the new start tick.
       shift_ms_ = headerSecondsBetween(t_.start_local, digits) * 1000;
     }
-    expect_name_ = true;
   }
 
-  // A line after the header's first; false when it is damaged.
-  bool line(std::string_view text, const char *&why) {
-    if (expect_name_) {
-      expect_name_ = false;
-      if (t_.sessions == 1) t_.own_name = std::string(text);
-      return true;
-    }
-    size_t colon = text.find(':');
-    std::string_view offset = text.substr(0, colon);
-    if (!offset.empty() && offset[0] == '-') offset.remove_prefix(1);
-    int64_t ms = 0;
-    if (colon == std::string_view::npos || offset.size() > 15 || !allDigits(offset) ||
-        std::from_chars(text.data(), text.data() + colon, ms).ec != std::errc()) {
-      why = "not \"<offset>:<sentence>\"";
-      return false;
-    }
-    std::string_view sentence = text.substr(colon + 1);
-    if (sentence.empty() || sentence[0] != '$' || !nmeaChecksumOk(sentence)) {
-      why = "NMEA checksum does not match";
-      return false;
-    }
+  void name(std::string_view text) {
+    if (t_.sessions == 1) t_.own_name = std::string(text);
+  }
+
+  // A sentence line whose checksum passed; false when it is damaged.
+  bool sentence(int64_t ms, std::string_view sentence, const char *&why) {
     ++t_.lines;
     offset_ms_ = ms + shift_ms_;
     if (offset_ms_ > t_.end_ms) t_.end_ms = offset_ms_;
@@ -177,7 +98,7 @@ class TrackParser {
   bool rmc(std::string_view sentence, const char *&why) {
     Fields f;
     splitFields(sentence, f);
-    if (f[2] != "A") {
+    if (!isText(f[2], "A")) {
       closeSegment();
       if (!in_gap_) gap_from_ = offset_ms_;
       in_gap_ = true;
@@ -185,7 +106,8 @@ class TrackParser {
     }
     TrackPoint p;
     p.offset_ms = offset_ms_;
-    if (!toDegrees(f[3], f[4], 90, p.lat) || !toDegrees(f[5], f[6], 180, p.lon)) {
+    if (!kv_nmea_read_degrees(f[3], f[4], 90, &p.lat) ||
+        !kv_nmea_read_degrees(f[5], f[6], 180, &p.lon)) {
       why = "RMC fix without a readable position";
       return false;
     }
@@ -235,7 +157,6 @@ class TrackParser {
   }
 
   Track &t_;
-  bool expect_name_ = false;
   bool open_ = false;
   bool in_gap_ = false;
   int64_t gap_from_ = 0;
@@ -246,64 +167,46 @@ class TrackParser {
   int64_t last_rmc_time_of_day_ = -1;
 };
 
-bool isHeaderLine(std::string_view line) { return line.size() == 14 && allDigits(line); }
-
 }  // namespace
 
 bool nmeaChecksumOk(std::string_view sentence) {
-  size_t first_star = sentence.find('*');
-  size_t last_star = sentence.rfind('*');
-  if (first_star == std::string_view::npos) return false;
-  std::string_view hex = sentence.substr(last_star + 1);
-  if (hex.empty() || hex.size() > 19) return false;  // kv_navlink's field holds 19
-  unsigned value = 0;
-  for (char c : hex) {
-    int d = hexValue(c);
-    if (d < 0) return false;
-    value = value * 16 + static_cast<unsigned>(d);
-    if (value > 0xFF) return false;
-  }
-  unsigned sum = 0;
-  for (size_t i = 0; i < first_star; ++i)
-    if (sentence[i] != '$') sum ^= static_cast<unsigned char>(sentence[i]);
-  return sum == value;
+  return kv_nmea_check(sentence.data(), sentence.size());
 }
 
 bool readTrack(std::string_view bytes, Track &track, std::string &error) {
   track = Track{};
-  if (bytes.empty()) {
+  kvformat::GpsFile file;
+  if (!kvformat::readGps(bytes, file, error)) return false;
+  if (file.empty) {
     track.report.notices.push_back(
         "empty: the recorder was stopped before the first block reached the card");
     return true;
   }
-  size_t first_end = bytes.find('\n');
-  std::string_view first = bytes.substr(0, first_end);
-  // The writer's first block holds the whole header, so only a start time cut short
-  // after a few digits can be the writer's.
-  if (first_end == std::string_view::npos ? !allDigits(first) || first.size() > 14
-                                          : !isHeaderLine(first)) {
-    error = "not a GPS track file (the first line is not a 14-digit start time)";
-    return false;
-  }
   TrackParser parser(track);
-  size_t at = 0, line_no = 0;
-  while (at < bytes.size()) {
-    size_t end = bytes.find('\n', at);
-    ++line_no;
-    if (end == std::string_view::npos) {
-      // A kill leaves the file at a block boundary, mostly inside a line.
-      track.report.cut = true;
-      track.report.cut_bytes = bytes.size() - at;
-      break;
-    }
-    std::string_view line = bytes.substr(at, end - at);
-    at = end + 1;
+  for (const kvformat::GpsLine &line : file.lines) {
     const char *why = nullptr;
-    if (isHeaderLine(line))
-      parser.header(line);
-    else if (!parser.line(line, why))
-      track.report.damage(line_no, why);
+    switch (line.kind) {
+      case kvformat::GpsLine::kHeader:
+        parser.header(line.text);
+        break;
+      case kvformat::GpsLine::kName:
+        parser.name(line.text);
+        break;
+      case kvformat::GpsLine::kSentence:
+        if (!line.checksum_ok)
+          why = "NMEA checksum does not match";
+        else
+          parser.sentence(line.offset_ms, line.text, why);
+        break;
+      case kvformat::GpsLine::kDamaged:
+        why = line.why;
+        break;
+    }
+    if (why) track.report.damage(line.line_no, why);
   }
+  // A kill leaves the file at a block boundary, mostly inside a line.
+  track.report.cut = file.cut;
+  track.report.cut_bytes = file.cut_bytes;
   parser.finish();
   return true;
 }

@@ -1,7 +1,5 @@
-// The ".gps" track file of a recording, as kv_navlink writes it: a header of two lines
-// (the start tick's local time as 14 digits, the file's own name), then one line per NMEA
-// sentence received, "<ms since the start tick>:<sentence>", each ended by LF. A second
-// start on an existing name appends another header and its lines.
+// The exporter's view of a recording's ".gps" track file, read by the one reader of the
+// format (formats/gps_reader.hpp, which describes it).
 //
 // Positions come from "$GPRMC" with status "A"; a "$GPGGA" of the same UTC time adds
 // elevation, fix quality, satellites and HDOP. An RMC without fix ends the stretch.

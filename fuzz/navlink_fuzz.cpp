@@ -1,6 +1,7 @@
 // The GPS reader's parsers of what arrives on the receiver's port: the line splitter over
 // reads of any size, then the sentence intake of every line it hands over, with settings
-// and ticks taken from the input, and the ring of the track writer behind it.
+// and ticks taken from the input, and the ring of the track writer behind it; every line
+// also goes through the shared NMEA field readers.
 // fuzz-links: kvnavlink
 #include <stdint.h>
 #include <string.h>
@@ -8,8 +9,11 @@
 #include <memory>
 
 #include "gps_track.h"
+#include "kv_nmea.h"
 #include "line_splitter.h"
 #include "nmea_intake.h"
+
+using namespace navlink;  // the daemon's own types under test
 
 namespace {
 
@@ -32,10 +36,31 @@ int64_t tick() { return g_tick; }
 bool readerRuns() { return true; }
 void noFatal(const char *, const char *) { __builtin_trap(); }
 
+// Every field lies inside the line, and what a reader takes is in its range.
+void readFields(const char *line, size_t len) {
+  kv_nmea_field f[KV_NMEA_MAX_FIELDS];
+  size_t n = kv_nmea_split(line, len, f, KV_NMEA_MAX_FIELDS);
+  for (size_t i = 0; i < n; ++i) {
+    expect(f[i].text >= line && f[i].text + f[i].len <= line + len);
+    kv_nmea_time t;
+    if (kv_nmea_read_time(f[i], &t))
+      expect(t.hour < 24 && t.minute < 60 && t.second <= 60 && t.ms >= 0 && t.ms < 1000);
+    kv_nmea_date d;
+    if (kv_nmea_read_date(f[i], &d))
+      expect(d.year >= 2000 && d.day >= 1 && d.day <= kv_nmea_days_in_month(d.year, d.month));
+    double v;
+    if (i + 1 < n && kv_nmea_read_degrees(f[i], f[i + 1], 180, &v)) expect(v >= -180 && v <= 180);
+    if (kv_nmea_read_decimal(f[i], &v)) expect(v == v);
+    int k;
+    kv_nmea_read_int(f[i], &k);
+  }
+}
+
 void takeLine(void *context, const char *line, size_t len) {
   Run &run = *static_cast<Run *>(context);
   expect(len <= kSplitterMaxLine && strlen(line) == len);
   for (size_t i = 0; i + 1 < len; ++i) expect(!(line[i] == '\r' && line[i + 1] == '\n'));
+  readFields(line, len);
   IntakeEffects fx;
   run.now += 37 + run.lines % 5000;  // gaps up to 5 s, and now and then the 3 h rule
   if (++run.lines % 97 == 0) run.now += 10'800'001;

@@ -11,6 +11,8 @@
 #include "line_splitter.h"
 #include "rear_command.h"
 
+using namespace navlink;  // the daemon's own types under test
+
 namespace {
 
 void expect(bool ok) {

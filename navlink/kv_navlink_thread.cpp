@@ -33,8 +33,8 @@ struct Reader {
   std::atomic<int> gIsThreadQuit{0};
   pthread_t tGpsThread{};
   bool joinable = false;
-  GpsState gps;  // the GPS reader's alone, but for the flag the track writer clears
-  LineSplitter splitter;
+  navlink::GpsState gps;  // the GPS reader's alone, but for the flag the track writer clears
+  navlink::LineSplitter splitter;
   int port = -1;
 } g;
 
@@ -66,8 +66,8 @@ void echoToPort(const char *line, size_t len) {
 
 void handleLine(void *, const char *line, size_t len) {
   SysInfo *info = GetStaticSysInfo();
-  IntakeEffects fx;
-  NmeaIntake(g.gps, info, line, GetTickCount(), fx);
+  navlink::IntakeEffects fx;
+  navlink::NmeaIntake(g.gps, info, line, GetTickCount(), fx);
   if (fx.echo_to_port) echoToPort(line, len);
   if (fx.announce_source) NavBusNotify(kNoticeGpsSource);
   if (fx.set_clock) setClock(info, fx.clock_value);
@@ -146,7 +146,7 @@ int StartDaemonThread(pthread_t *thread, void *(*body)(void *)) {
 }
 
 void GpsReaderSetUp() {
-  GpsStateInit(g.gps, GpsProbes{is_interch_inserted, is_av_cable_inserted});
+  navlink::GpsStateInit(g.gps, navlink::GpsProbes{is_interch_inserted, is_av_cable_inserted});
   TrackSetUp(TrackHooks{trackNow, readerRunning, &g.gps.bFirstTimeSynced, trackFatal}, nullptr);
 }
 

@@ -35,7 +35,7 @@ struct Link {
   std::atomic<int> g_bSerialReadThreadCreated{0};
   pthread_t tSerialReadThread{};
   bool readerJoinable = false;
-  LineSplitter splitter;  // the serial reader's alone
+  navlink::LineSplitter splitter;  // the serial reader's alone
   // keep-alive (rear unit)
   std::atomic<int> g_bRearConnCheckThreadCreated{0};
   std::atomic<int> gIsRearConnCheckThreadQuit{0};

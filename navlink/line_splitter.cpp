@@ -3,6 +3,8 @@
 #include <string.h>
 #include <unistd.h>
 
+namespace navlink {
+
 long LineSplitter::pass(int fd, LineHandler handler, void *context) {
   char data[kSplitterReadSize];
   ssize_t got = read(fd, data, sizeof data);
@@ -62,3 +64,5 @@ void LineSplitter::feed(const char *data, size_t n, LineHandler handler, void *c
     n -= chunk;
   }
 }
+
+}  // namespace navlink

@@ -12,6 +12,8 @@
 
 #include <stddef.h>
 
+namespace navlink {
+
 inline constexpr size_t kSplitterBufferSize = 1024;
 inline constexpr size_t kSplitterMaxLine = kSplitterBufferSize - 1;
 // One read of a pass takes at most this much: at 9600 baud a 50 ms pass sees ~48 bytes.
@@ -41,3 +43,5 @@ class LineSplitter {
   bool skipped_cr_ = false;  // the last byte dropped was a CR
   char line_[kSplitterBufferSize] = {};
 };
+
+}  // namespace navlink

@@ -8,12 +8,14 @@
 #include <string_view>
 
 #include "kv_common_util.h"
+#include "kv_nmea.h"
 #include "kv_sysinfo_util.h"
 
 #ifndef KV_BUILD_EPOCH
 #error "KV_BUILD_EPOCH (seconds since 1970 of the build) comes from navlink/CMakeLists.txt"
 #endif
 
+namespace navlink {
 namespace {
 
 using std::string_view;
@@ -23,57 +25,22 @@ constexpr int64_t kOsdSpacingMs = 800;
 constexpr int64_t kClockEveryMs = 10800000;  // 3 hours
 constexpr int64_t kRolloverDays = 7168;      // 1024 GPS weeks
 constexpr int64_t kRolloverHalf = 3584;      // 512 weeks: farther back is a missed rollover
-constexpr size_t kChecksumTextMax = 19;      // the system's 20-byte checksum field
 constexpr int kMphType = 1;
 
 // ---- dates ---------------------------------------------------------------------------
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back (H. Hinnant's algorithms).
-constexpr int64_t daysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
 
 struct Civil {
   int64_t year;
   int month, day;
 };
 
-constexpr Civil civilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return {yoe + era * 400 + (m <= 2), m, d};
-}
-
-static_assert(daysFromCivil(1970, 1, 1) == 0);
-static_assert(daysFromCivil(2019, 4, 7) - daysFromCivil(1999, 8, 22) == kRolloverDays);
-static_assert(civilFromDays(daysFromCivil(2094, 3, 23)).year == 2094);
-
-constexpr int daysInMonth(int64_t year, int month) {
-  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
+Civil civilFromDays(int64_t days) {
+  Civil c;
+  kv_nmea_civil_from_days(days, &c.year, &c.month, &c.day);
+  return c;
 }
 
 // ---- fields of "$GPRMC" --------------------------------------------------------------
-
-bool isSeparator(char c) { return c == ',' || c == '*' || c == '\n' || c == '\r'; }
-
-// Two decimal digits at `p`, or -1.
-int twoDigits(const char *p) {
-  if (p[0] < '0' || p[0] > '9' || p[1] < '0' || p[1] > '9') return -1;
-  return (p[0] - '0') * 10 + (p[1] - '0');
-}
 
 // What a "$GPRMC" sentence says. Time and date are usable only when their fields had the
 // exact width (hhmmss.sss, ddmmyy) and name a real moment; otherwise the clock is left
@@ -86,24 +53,23 @@ struct RmcFix {
   string_view speed;  // knots, as written; empty: 0.0
 };
 
-void readTime(string_view f, RmcFix &fix) {
-  if (f.size() != 10) return;
-  int h = twoDigits(f.data()), m = twoDigits(f.data() + 2), s = twoDigits(f.data() + 4);
-  if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 60) return;
-  fix.hour = h;
-  fix.minute = m;
-  fix.second = s;
+// The system reads the time only from a field of exactly "hhmmss.sss", and only its
+// first six characters.
+void readTime(kv_nmea_field f, RmcFix &fix) {
+  kv_nmea_time t;
+  if (f.len != 10 || !kv_nmea_read_time({f.text, 6}, &t)) return;
+  fix.hour = t.hour;
+  fix.minute = t.minute;
+  fix.second = t.second;
   fix.time_ok = true;
 }
 
-void readDate(string_view f, RmcFix &fix) {
-  if (f.size() != 6) return;
-  int d = twoDigits(f.data()), m = twoDigits(f.data() + 2), y = twoDigits(f.data() + 4);
-  if (d < 1 || m < 1 || m > 12 || y < 0) return;
-  if (d > daysInMonth(2000 + y, m)) return;
-  fix.day = d;
-  fix.month = m;
-  fix.year = 2000 + y;  // the century is always 2000
+void readDate(kv_nmea_field f, RmcFix &fix) {
+  kv_nmea_date d;
+  if (!kv_nmea_read_date(f, &d)) return;
+  fix.day = d.day;
+  fix.month = d.month;
+  fix.year = d.year;  // the century is always 2000
   fix.date_ok = true;
 }
 
@@ -112,31 +78,13 @@ void readDate(string_view f, RmcFix &fix) {
 // A field counts only when a separator ends it: the checksum after '*' is never read.
 RmcFix parseRmc(const char *line, size_t len) {
   RmcFix fix;
-  int field = 0;
-  size_t start = 0;
-  for (size_t i = 0; i < len; ++i) {
-    if (!isSeparator(line[i])) continue;
-    string_view text(line + start, i - start);
-    switch (field) {
-      case 1:
-        readTime(text, fix);
-        break;
-      case 2:
-        if (text != "A") return fix;  // no fix: nothing after it is examined
-        fix.valid = true;
-        break;
-      case 7:
-        fix.speed = text;
-        break;
-      case 9:
-        readDate(text, fix);
-        break;
-      default:
-        break;
-    }
-    ++field;
-    start = i + 1;
-  }
+  kv_nmea_field f[10];
+  size_t n = kv_nmea_split(line, len, f, 10);
+  if (n > 1) readTime(f[1], fix);
+  if (n < 3 || !kv_nmea_field_is(f[2], "A")) return fix;  // no fix: nothing after it is read
+  fix.valid = true;
+  if (n > 7) fix.speed = string_view(f[7].text, f[7].len);
+  if (n > 9) readDate(f[9], fix);
   return fix;
 }
 
@@ -202,7 +150,7 @@ void clearSpeed(GpsState &st, KV_Config_Data &cfg, IntakeEffects &fx) {
 // the newest. A date only a little before the build is real (a replay, a unit that lay in
 // a drawer) and stays as it is.
 Civil mendRollover(const GpsState &st, const RmcFix &fix) {
-  int64_t day = daysFromCivil(fix.year, fix.month, fix.day);
+  int64_t day = kv_nmea_days_from_civil(fix.year, fix.month, fix.day);
   int64_t behind = st.llEarliestDay - day;
   if (behind > kRolloverHalf)
     day += (behind - kRolloverHalf + kRolloverDays - 1) / kRolloverDays * kRolloverDays;
@@ -323,38 +271,14 @@ void GpsStateInit(GpsState &state, const GpsProbes &probes) {
   state.probes = probes;
 }
 
-bool GpsChecksumPasses(const char *line, size_t len) {
-  const char *star = static_cast<const char *>(memrchr(line, '*', len));
-  if (!star) return false;
-  const char *text = star + 1;
-  size_t text_len = static_cast<size_t>(line + len - text);
-  // The system keeps the text in a 20-byte field: longer text is no checksum.
-  if (text_len == 0 || text_len > kChecksumTextMax) return false;
-  unsigned value = 0;
-  for (size_t i = 0; i < text_len; ++i) {
-    char c = text[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9')
-      digit = static_cast<unsigned>(c - '0');
-    else if (c >= 'a' && c <= 'f')
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F')
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    else
-      return false;
-    // A value past 255 can never match; keep reading for a non-hex character.
-    value = value > 0xFF ? value : value * 16 + digit;
-  }
-  return value == static_cast<unsigned>(GPS_CheckSum(line, static_cast<int>(len)));
-}
+bool GpsChecksumPasses(const char *line, size_t len) { return kv_nmea_check(line, len); }
 
 void NmeaIntake(GpsState &state, SysInfo *info, const char *line, int64_t now,
                 IntakeEffects &effects) {
   effects = IntakeEffects{};
   if (!line) return;
   size_t len = strnlen(line, kNmeaMaxLine + 1);
-  if (len <= 3 || len > kNmeaMaxLine || strncmp(line, "$GP", 3) != 0) return;
-  if (!GpsChecksumPasses(line, len)) return;
+  if (!kv_nmea_accepted(line, len)) return;
   if (info && Is2ChRear(info)) {
     // On the rear unit the GPS port also carries the position on to the front unit.
     effects.echo_to_port = strncmp(line, "$GPRMC", 6) == 0;
@@ -366,17 +290,16 @@ void NmeaIntake(GpsState &state, SysInfo *info, const char *line, int64_t now,
   effects.accepted = true;
 }
 
+}  // namespace navlink
+
 extern "C" {
 
 int GPS_CheckSum(const char *str, int len) {
-  unsigned sum = 0;
-  for (int i = 0; i < len && str[i] != '*'; ++i)
-    if (str[i] != '$') sum ^= static_cast<unsigned char>(str[i]);
-  return static_cast<int>(sum);
+  return static_cast<int>(kv_nmea_xor(str, len > 0 ? static_cast<size_t>(len) : 0));
 }
 
 int IsValidGpsStringByCheckSum(char *str) {
-  return str && GpsChecksumPasses(str, strnlen(str, kNmeaMaxLine + 1)) ? 1 : 0;
+  return str && kv_nmea_check(str, strnlen(str, KV_NMEA_MAX_LINE + 1)) ? 1 : 0;
 }
 
 }  // extern "C"

@@ -14,7 +14,11 @@
 
 #include <atomic>
 
+#include "kv_nmea.h"
 #include "sys_env_type.h"
+
+// The daemon's own types and functions; the system's names below stay global.
+namespace navlink {
 
 // Whether a GPS source is plugged in: asked only on a front or single unit that does not
 // know of a GPS cable yet. The daemon wires the sysfs readers of dm368_zt5_util.
@@ -58,7 +62,7 @@ struct IntakeEffects {
 };
 
 // Longest line the intake takes (the readers' 1024-byte line buffers).
-inline constexpr size_t kNmeaMaxLine = 1023;
+inline constexpr size_t kNmeaMaxLine = KV_NMEA_MAX_LINE;
 
 // Runs the intake on one line (without CR LF, NUL-terminated). `info` may be null: the
 // line is then only checked and accepted or dropped.
@@ -69,6 +73,8 @@ void NmeaIntake(GpsState &state, SysInfo *info, const char *line, int64_t now,
 // hexadecimal digits (either case) whose value is the XOR of the line's bytes from the
 // first, skipping every '$', up to the first '*'.
 bool GpsChecksumPasses(const char *line, size_t len);
+
+}  // namespace navlink
 
 // System names, for callers that use them.
 extern "C" {

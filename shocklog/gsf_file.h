@@ -7,47 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <bit>
-
-static_assert(std::endian::native == std::endian::little,
-              "the data file is little-endian and written from memory as it stands");
-
-// One sample as stored: its time since the recording's start tick and the three axes with
-// the baseline (mean of the four samples before it) removed.
-struct GSF_RECORD {
-  int64_t llTime;  // llTick - start tick, milliseconds
-  int32_t nAxis1;  // axes minus the baseline
-  int32_t nAxis2;
-  int32_t nAxis3;
-  int32_t nReserved;  // the rest copied from the sample
-  int32_t nSensor4;
-  int32_t nBattery;  // millivolts
-};
-static_assert(sizeof(GSF_RECORD) == 32);
-static_assert(offsetof(GSF_RECORD, llTime) == 0);
-static_assert(offsetof(GSF_RECORD, nAxis1) == 8);
-static_assert(offsetof(GSF_RECORD, nAxis2) == 12);
-static_assert(offsetof(GSF_RECORD, nAxis3) == 16);
-static_assert(offsetof(GSF_RECORD, nReserved) == 20);
-static_assert(offsetof(GSF_RECORD, nSensor4) == 24);
-static_assert(offsetof(GSF_RECORD, nBattery) == 28);
-
-inline constexpr uint32_t kGsfMagic = 0xA10000A1u;      // bytes A1 00 00 A1
-inline constexpr uint32_t kGsfEndMarker = 0xA1FFFFA1u;  // bytes A1 FF FF A1
-inline constexpr size_t kGsfTextSize = 512;
-
-// "YYYYMMDDhhmmss//<file name>", zero-filled: the wall-clock time of the start tick.
-struct GSF_HEADER {
-  uint32_t magic;
-  int32_t nRecordSize;
-  int32_t nRecordCount;  // 0 until the file is closed properly
-  char text[kGsfTextSize];
-};
-static_assert(sizeof(GSF_HEADER) == 524);
-static_assert(offsetof(GSF_HEADER, magic) == 0);
-static_assert(offsetof(GSF_HEADER, nRecordSize) == 4);
-static_assert(offsetof(GSF_HEADER, nRecordCount) == 8);
-static_assert(offsetof(GSF_HEADER, text) == 12);
+#include "gsf_layout.h"
 
 // The path buffer of the data file; a stem longer than 251 characters does not fit.
 inline constexpr size_t kGsfPathSize = 256;

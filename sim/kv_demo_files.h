@@ -1,7 +1,7 @@
 // What the demo reads out of a recording's files to tell whether they hold what it
 // promised: the ".gps" track kv_navlink wrote and the ".gsf" data file kv_shocklog wrote,
-// each read straight from its bytes (not through kv_export, whose outputs the demo checks
-// against them).
+// each read by the one reader of its format (formats/), not through kv_export, whose
+// outputs the demo checks against them.
 #pragma once
 
 #include <stdint.h>

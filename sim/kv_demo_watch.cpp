@@ -7,22 +7,36 @@
 #include <filesystem>
 #include <vector>
 
+#include "OrvelDrvMsg.h"
 #include "dm368_zt5_util.h"
 #include "kv_common_util.h"
+#include "kv_msg_drv.h"
+#include "standin.h"
+#include "sys_msg_drv.h"
 
 namespace kvdemo {
 namespace {
 
 namespace fs = std::filesystem;
 
-bool startsWith(const std::string &s, const char *prefix) { return s.rfind(prefix, 0) == 0; }
+// The processes whose requests the watch recognises in the servers' logs.
+constexpr int kSentinelProcess = 16;
+constexpr int kShocklogProcess = 8;
 
-// A liveness request of the supervisor (process 16) in a server's log.
+bool startsWith(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
+
+// How the stand-ins begin a request's log line: "id=<n> " (kv_server) or "cmd=<n> ".
+std::string logged(const char *key, int id) {
+  return std::string(key) + "=" + std::to_string(id) + " ";
+}
+
+// A liveness request of the supervisor in a server's log.
 bool isLiveness(const std::string &server, const std::string &line) {
-  const char *prefix = server == "kv_server"       ? "id=300 "
-                       : server == "system_server" ? "cmd=312 "
-                                                   : "cmd=70 ";
-  return startsWith(line, prefix) && kvsim::contains(line, "src=16");
+  std::string prefix = server == "kv_server"       ? logged("id", KV_MSG_WATCHDOG)
+                       : server == "system_server" ? logged("cmd", SYS_MSG_WATCHDOG)
+                                                   : logged("cmd", MSG_CMD_WATCHDOG);
+  return startsWith(line, prefix) &&
+         kvsim::contains(line, "src=" + std::to_string(kSentinelProcess));
 }
 
 // The 32-bit word at `offset` of a payload the stand-in logged as hex (little-endian).
@@ -33,6 +47,13 @@ int32_t payloadWord(const std::string &hex, size_t offset) {
             static_cast<uint32_t>(
                 strtoul(hex.substr(2 * (offset + static_cast<size_t>(i)), 2).c_str(), nullptr, 16));
   return static_cast<int32_t>(value);
+}
+
+// An event that a command line from the rear made: 400 + the command's code.
+bool isFromRear(const std::string &line) {
+  if (!startsWith(line, "id=")) return false;
+  int id = atoi(line.c_str() + 3);
+  return id >= KV_MSG_CMD_FROM_REAR_START && id < KV_MSG_CMD_FROM_REAR_START + 100;
 }
 
 std::string clockTime(time_t t) {
@@ -48,10 +69,7 @@ std::string clockTime(time_t t) {
 std::string baseName(const std::string &path) { return fs::path(path).filename().string(); }
 
 std::string wordAfter(const std::string &line, const std::string &key) {
-  size_t at = line.find(" " + key + "=");
-  if (at == std::string::npos) return "";
-  at += key.size() + 2;
-  return line.substr(at, line.find(' ', at) - at);
+  return kvsim::wordOf(line, key);
 }
 
 // The link first: an event on the front's bus follows the line that made it.
@@ -112,12 +130,13 @@ void BoardWatch::rearLiveness(const std::string &server) {
 
 void BoardWatch::frontKvServer(const std::string &line) {
   if (isLiveness("kv_server", line)) return liveness("kv_server");
-  if (startsWith(line, "id=280 src=8 ")) {
+  if (startsWith(line, logged("id", KV_MSG_GET_PREVIOUS_GSENSOR) +
+                           "src=" + std::to_string(kShocklogProcess) + " ")) {
     say("kv_server",
         "kv_shocklog asks for the last 50 G-sensor samples (id 280): answered "
         "from kv_server's history");
     promises_.see("previous");
-  } else if (startsWith(line, "id=4")) {
+  } else if (isFromRear(line)) {
     eventFromRear(line);
   } else if (startsWith(line, "record ")) {
     recordLine("kv_server", line);
@@ -156,7 +175,8 @@ void BoardWatch::recordLine(const std::string &who, const std::string &line) {
 void BoardWatch::eventFromRear(const std::string &line) {
   int id = atoi(line.c_str() + 3);
   std::string payload = wordAfter(line, "payload");
-  if (id != 470 || payload.size() < 24) return say("kv_server", "event " + std::to_string(id));
+  if (id != KV_MSG_SEND_TO_FRONT_AVI_SAVE_NOR_D || payload.size() < 24)
+    return say("kv_server", "event " + std::to_string(id));
   int32_t named = payloadWord(payload, 8);
   say("kv_server", "event 470 from the rear: a recording saved, named at " + clockTime(named) +
                        " (" + std::to_string(named) + ")");

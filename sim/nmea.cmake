@@ -3,7 +3,7 @@
 add_library(kvsim_nmea STATIC ${CMAKE_CURRENT_LIST_DIR}/nmea_drive.cpp
   ${CMAKE_CURRENT_LIST_DIR}/nmea_feed.cpp)
 target_include_directories(kvsim_nmea PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(kvsim_nmea PUBLIC Threads::Threads)
+target_link_libraries(kvsim_nmea PUBLIC kvnmea Threads::Threads)
 kv_warnings(kvsim_nmea)
 target_link_libraries(kvsim PUBLIC kvsim_nmea)
 

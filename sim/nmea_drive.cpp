@@ -9,6 +9,8 @@
 #include <random>
 #include <sstream>
 
+#include "kv_nmea.h"
+
 namespace kvsim {
 namespace {
 
@@ -99,19 +101,9 @@ void addFix(std::vector<Sentence> &out, int64_t at, const Fix &f, bool full_seco
 
 // ms of the day of a "hhmmss.sss" field, or -1.
 int64_t fixTimeMs(std::string_view field) {
-  if (field.size() < 6) return -1;
-  for (size_t i = 0; i < 6; ++i)
-    if (field[i] < '0' || field[i] > '9') return -1;
-  auto two = [&](size_t i) { return (field[i] - '0') * 10 + (field[i + 1] - '0'); };
-  int64_t ms = (two(0) * 3600 + two(2) * 60 + two(4)) * 1000LL;
-  if (field.size() > 7 && field[6] == '.') {
-    int64_t scale = 100;
-    for (size_t i = 7; i < field.size() && i < 10 && field[i] >= '0' && field[i] <= '9'; ++i) {
-      ms += (field[i] - '0') * scale;
-      scale /= 10;
-    }
-  }
-  return ms;
+  kv_nmea_time t;
+  if (!kv_nmea_read_time({field.data(), field.size()}, &t)) return -1;
+  return (t.hour * 3600 + t.minute * 60 + t.second) * 1000LL + t.ms;
 }
 
 // The fix time of a "$GPRMC"/"$GPGGA" line (any talker), or -1.
@@ -129,45 +121,14 @@ int64_t lineFixTime(std::string_view line) {
 }  // namespace
 
 time_t utcSeconds(int year, int month, int day, int hour, int minute, int second) {
-  struct tm tm = {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  return timegm(&tm);
+  int64_t days = kv_nmea_days_from_civil(year, month, day);
+  return static_cast<time_t>(((days * 24 + hour) * 60 + minute) * 60 + second);
 }
 
 std::string withChecksum(std::string_view body) {
-  unsigned sum = 0;
-  for (char c : body) sum ^= static_cast<unsigned char>(c);
-  // Built in steps: GCC 12 at -O3 sees a false overlap (-Wrestrict) in the one-liner.
-  std::string line = "$";
-  line += body;
-  line += format("*%02X", sum);
+  std::string line(body.size() + 5, '\0');
+  line.resize(kv_nmea_sentence(body.data(), body.size(), line.data(), line.size()));
   return line;
-}
-
-bool nmeaAccepted(std::string_view line) {
-  if (line.size() <= 3 || line.size() > 1023 || line.substr(0, 3) != "$GP") return false;
-  size_t last = line.rfind('*');
-  if (last == std::string_view::npos) return false;
-  std::string_view text = line.substr(last + 1);
-  if (text.empty() || text.size() > 19) return false;
-  unsigned long long value = 0;
-  for (char c : text) {
-    int digit = (c >= '0' && c <= '9')   ? c - '0'
-                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                         : -1;
-    if (digit < 0) return false;
-    if (value < 0x1000) value = value * 16 + static_cast<unsigned>(digit);
-  }
-  unsigned sum = 0;
-  for (char c : line.substr(0, line.find('*')))
-    if (c != '$') sum ^= static_cast<unsigned char>(c);
-  return value == sum;
 }
 
 std::vector<Sentence> generateDrive(const DriveOptions &o) {
@@ -175,7 +136,7 @@ std::vector<Sentence> generateDrive(const DriveOptions &o) {
   std::mt19937 rng(o.seed);
   std::uniform_real_distribution<double> jitter(0.0, 2.6);
   int rate = o.rate_hz == 5 ? 5 : 1;
-  double lat = 48.1173, lon = 11.5167, course = 84.4;
+  double lat = kDriveStart.lat, lon = kDriveStart.lon, course = kDriveStart.course;
   int last_segment = -1;
   for (int k = 0; k < o.seconds * rate; ++k) {
     int64_t at = k * 1000LL / rate;

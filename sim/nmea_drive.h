@@ -40,14 +40,22 @@ struct Span {
   int from = 0, to = 0;
 };
 
+// Where and when every generated drive starts: near Munich, heading east, on
+// 2024-05-07 at 12:35:19 UTC.
+struct DriveStart {
+  double lat, lon, course;  // degrees
+  time_t utc;
+};
+inline constexpr DriveStart kDriveStart = {48.1173, 11.5167, 84.4, 1715085319};
+
 struct DriveOptions {
   int rate_hz = 1;  // 1: every sentence type each second; 5: RMC, GGA, VTG five times
   int seconds = 60;
-  time_t start_utc = 1715085319;  // 2024-05-07 12:35:19 UTC
-  bool rollover = false;          // dates 7168 days (1024 GPS weeks) early
-  std::vector<Span> tunnels;      // no sentences
-  std::vector<Span> no_fix;       // status "V", no position, no speed
-  unsigned seed = 1;              // the jitter of a standing vehicle's speed
+  time_t start_utc = kDriveStart.utc;
+  bool rollover = false;      // dates 7168 days (1024 GPS weeks) early
+  std::vector<Span> tunnels;  // no sentences
+  std::vector<Span> no_fix;   // status "V", no position, no speed
+  unsigned seed = 1;          // the jitter of a standing vehicle's speed
 };
 
 // The drive: per fix RMC, VTG, GGA; once a second GSA and three GSV. The speed follows a
@@ -66,10 +74,6 @@ std::vector<Sentence> readCapture(const std::string &file);
 
 // "$" body "*" and the two upper-case hex digits of the XOR of the body.
 std::string withChecksum(std::string_view body);
-// The receiving end's rule for a line (without CR LF): longer than 3 characters, at most
-// 1023, begins with "$GP", and the text after its last '*' is 1 to 19 hex digits whose
-// value is the XOR of the bytes before the first '*', '$' skipped.
-bool nmeaAccepted(std::string_view line);
 
 // Seconds since 1970 of a UTC date and time.
 time_t utcSeconds(int year, int month, int day, int hour, int minute, int second);

@@ -3,7 +3,9 @@
 // byte positions, and can mix in what real ports deliver besides good sentences: line
 // noise, bad checksums, other talkers ($GNRMC, $GLGSV), sentences that lost their CR LF
 // and overlong lines. It keeps a ledger of every line the receiving end will cut out of
-// the stream, with the verdict the daemon's intake must reach on it.
+// the stream, with the verdict the daemon's intake must reach on it, known from how the
+// line was made (a capture's sentences are taken, each kind of noise is made to be taken
+// or dropped).
 //
 //   kvsim::Sandbox board;
 //   int gps = board.openPty("/dev/ttyS0");

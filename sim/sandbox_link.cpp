@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include "standin.h"
+
 namespace kvsim {
 
 namespace {
@@ -191,18 +193,12 @@ std::vector<RecorderUnit::BusEvent> RecorderUnit::busEvents() const {
   std::vector<BusEvent> events;
   for (const auto &line : board.serverLog("kv_server")) {
     if (line.rfind("id=", 0) != 0) continue;
+    auto words = keyedWords(line);
     BusEvent e;
-    std::istringstream words(line);
-    std::string word;
-    while (words >> word) {
-      size_t eq = word.find('=');
-      if (eq == std::string::npos) continue;
-      std::string key = word.substr(0, eq), value = word.substr(eq + 1);
-      if (key == "id") e.id = atoi(value.c_str());
-      if (key == "src") e.src = atoi(value.c_str());
-      if (key == "length") e.length = atoi(value.c_str());
-      if (key == "payload") e.payload = value;
-    }
+    e.id = atoi(words["id"].c_str());
+    e.src = atoi(words["src"].c_str());
+    e.length = atoi(words["length"].c_str());
+    e.payload = words["payload"];
     events.push_back(e);
   }
   return events;

@@ -6,26 +6,17 @@
 #include <stdlib.h>
 
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "sandbox.h"
+#include "standin.h"
 
 namespace kvsim {
 
 using Request = std::map<std::string, std::string>;
 
-inline Request fieldsOf(const std::string &line) {
-  Request fields;
-  std::istringstream words(line);
-  std::string word;
-  while (words >> word) {
-    auto eq = word.find('=');
-    if (eq != std::string::npos) fields[word.substr(0, eq)] = word.substr(eq + 1);
-  }
-  return fields;
-}
+inline Request fieldsOf(const std::string &line) { return keyedWords(line); }
 
 inline std::vector<Request> requestsTo(const Sandbox &board, const std::string &server) {
   std::vector<Request> out;

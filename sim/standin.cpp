@@ -54,6 +54,17 @@ std::map<std::string, std::string> keyedWords(std::istream &in) {
   return words;
 }
 
+std::map<std::string, std::string> keyedWords(const std::string &line) {
+  std::istringstream in(line);
+  return keyedWords(in);
+}
+
+std::string wordOf(const std::string &line, const std::string &key) {
+  auto words = keyedWords(line);
+  auto it = words.find(key);
+  return it == words.end() ? "" : it->second;
+}
+
 int nextToolCall(const std::string &key) {
   kv::UniqueFd counter(
       open(simPath("/sim/tools/" + key + ".calls").c_str(), O_RDWR | O_CREAT, 0644));

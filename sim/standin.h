@@ -20,6 +20,10 @@ std::vector<std::pair<std::string, std::string>> parseSettings(const std::string
 void appendLine(const std::string &board_path, const std::string &line);
 // The "key=value" words of a request line, from where `in` stands; other words are skipped.
 std::map<std::string, std::string> keyedWords(std::istream &in);
+// The same of a whole line ("id=300 src=16 length=0 ..."); a repeated key keeps its last value.
+std::map<std::string, std::string> keyedWords(const std::string &line);
+// The value of the "key=value" word `key` of a line; "" when the line has none.
+std::string wordOf(const std::string &line, const std::string &key);
 // Counts the calls of a scripted tool (or sub-command) across processes in
 // sim/tools/<key>.calls; returns the 1-based number of this call.
 int nextToolCall(const std::string &key);

@@ -1,17 +1,16 @@
-// Reads a GPS track file (".gps") as the recorder's players do and says whether it holds
-// what a track may hold: the 14-digit start time, the file's name, then "<ms>:<sentence>"
-// lines ended by LF. A file cut off by a power loss or a killed writer may end in a
-// partial line: it is reported (complete false) and left out of `lines`.
+// The tests' view of a GPS track file (".gps"), through the one reader of the format:
+// whether it holds what a track may hold (the 14-digit start time, the file's name, then
+// "<ms>:<sentence>" lines ended by LF). A file cut off by a power loss or a killed writer
+// may end in a partial line: it is reported (complete false) and left out of `lines`.
 #pragma once
 
 #include <stdlib.h>
-#include <string.h>
 #include <time.h>
 
 #include <string>
 #include <vector>
 
-#include "nmea_drive.h"
+#include "gps_reader.hpp"
 
 namespace gpstrack {
 
@@ -29,42 +28,33 @@ struct Track {
   std::string bad_line;  // the first line without its form
 };
 
-inline bool digitsOnly(const std::string &s) {
-  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
 inline Track parse(const std::string &text) {
   Track t;
-  t.complete = !text.empty() && text.back() == '\n';
-  std::vector<std::string> rows;
-  size_t start = 0;
-  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-    rows.push_back(text.substr(start, nl - start));
-  t.valid = true;
-  t.checksums_ok = true;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const std::string &r = rows[i];
-    bool ok;
-    if (i == 0) {
-      ok = r.size() == 14 && digitsOnly(r);
-      t.date_time = r;
-    } else if (i == 1) {
-      ok = !r.empty() && r.find('/') == std::string::npos;
-      t.name = r;
+  kvformat::GpsFile file;
+  std::string error;
+  if (!kvformat::readGps(text, file, error)) {
+    t.bad_line = text.substr(0, text.find('\n'));
+    return t;
+  }
+  t.complete = !file.empty && !file.cut;
+  t.valid = t.checksums_ok = true;
+  for (const kvformat::GpsLine &l : file.lines) {
+    bool ok = true;
+    if (l.kind == kvformat::GpsLine::kHeader && t.date_time.empty()) {
+      t.date_time = std::string(l.text);
+    } else if (l.kind == kvformat::GpsLine::kName) {
+      if (t.name.empty()) t.name = std::string(l.text);
+      ok = !l.text.empty() && l.text.find('/') == std::string::npos;
+    } else if (l.kind == kvformat::GpsLine::kSentence) {
+      ok = l.text.starts_with('$');
+      if (ok) t.lines.push_back({l.offset_ms, std::string(l.text)});
+      t.checksums_ok = t.checksums_ok && l.checksum_ok;
     } else {
-      size_t colon = r.find(':');
-      std::string number = colon == std::string::npos ? "" : r.substr(0, colon);
-      bool negative = !number.empty() && number[0] == '-';
-      ok = digitsOnly(negative ? number.substr(1) : number) && colon + 1 < r.size() &&
-           r[colon + 1] == '$';
-      if (ok) {
-        t.lines.push_back({strtoll(number.c_str(), nullptr, 10), r.substr(colon + 1)});
-        if (!kvsim::nmeaAccepted(t.lines.back().sentence)) t.checksums_ok = false;
-      }
+      ok = l.kind != kvformat::GpsLine::kDamaged;
     }
     if (!ok && t.valid) {
       t.valid = false;
-      t.bad_line = r;
+      t.bad_line = std::string(l.text);
     }
   }
   return t;

@@ -277,6 +277,22 @@ std::string gsfBytes(const std::vector<std::array<int64_t, 5>> &records, bool cl
   return b;
 }
 
+TEST(GSensorReading, a_count_stored_before_a_power_cut_keeps_every_record_after_it) {
+  std::string bytes = gsfBytes({{0, 1, 2, 3, 0}, {250, 4, 5, 6, 0}, {500, 7, 8, 9, 0}}, false);
+  bytes[8] = 2;  // the count the writer stored at its last sync, one record earlier
+  kvx::GSensorData d;
+  std::string error;
+  ASSERT_TRUE(kvx::readGSensor(bytes, d, error)) << error;
+  EXPECT_EQ(d.samples.size(), 3u);
+  EXPECT_EQ(d.samples.back().time_ms, 500);
+  EXPECT_EQ(d.report.damaged, 0u);
+  std::string notices;
+  for (const auto &n : d.report.notices) notices += n + "\n";
+  EXPECT_NE(notices.find("record count 2 stored before the cut, 1 more record after it"),
+            std::string::npos)
+      << notices;
+}
+
 TEST(GSensorReading, the_pre_event_part_ends_where_the_recorders_own_samples_begin) {
   struct Case {
     const char *what;
@@ -664,7 +680,7 @@ TEST(ExportKilled, a_killed_g_sensor_file_gives_its_whole_records_and_says_one_w
   // and 11 own ones, and end 20 bytes into the next record.
   gsf::File f = recordWithShocklog(ex, 3 * 512);
   ASSERT_FALSE(f.end_marker);
-  ASSERT_GT(f.trailing_bytes, 0u) << "the kill left whole records only; the test needs a cut";
+  ASSERT_GT(f.cut_bytes, 0u) << "the kill left whole records only; the test needs a cut";
   Ran r = ex.exportCard();
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("last record cut short"), std::string::npos) << r.err;

@@ -38,6 +38,7 @@
 #include "msg_util.h"
 #include "nmea_feed.h"
 #include "sandbox.h"
+#include "sandbox_link.h"
 #include "sandbox_settings.h"
 #include "share_mem.h"
 
@@ -73,26 +74,18 @@ std::vector<std::string> textsOf(const std::vector<gpstrack::Line> &lines) {
 
 // A unit with the settings manager and kv_server up, the GPS port on a pseudo-terminal and
 // the card's recordings folder; kv_navlink is started by the case.
-class Unit {
+// A camera unit of the given role whose GPS shows the speed and sets the clock (zone
+// +09:00) from a cable it knows of; `prepare` changes what a test needs.
+class Unit : public kvsim::RecorderUnit {
  public:
-  explicit Unit(Role role, void (*prepare)(KV_Config_Data &) = nullptr) {
-    SysInfo rec = kvsim::defaultSettings();
-    KV_Config_Data &c = rec.kv_config;
-    c.front_rear_type = static_cast<uint8_t>(role);
-    c.gps_speed_display = 1;
-    c.gps_sync_time = 1;
-    c.gps_timezone = 900;
-    c.gps_cable_connected = 1;
-    if (prepare) prepare(c);
-    kvsim::saveSettingsStore(rec);
-    board.installTool("sync");
-    board.mkdir("/mnt/mmc/Recordings");
-    gps = board.openPty("/dev/ttyS0");
-    fcntl(gps, F_SETFL, fcntl(gps, F_GETFL) | O_NONBLOCK);
-    board.startServer("file_manager");
-    board.startServer("kv_server");
-    live = std::make_unique<kvsim::LiveSettings>();
-  }
+  explicit Unit(Role unit_role, void (*prepare)(KV_Config_Data &) = nullptr)
+      : RecorderUnit(unit_role, [prepare](KV_Config_Data &c, int) {
+          c.gps_speed_display = 1;
+          c.gps_sync_time = 1;
+          c.gps_timezone = 900;
+          c.gps_cable_connected = 1;
+          if (prepare) prepare(c);
+        }) {}
 
   ~Unit() {
     stopFeed();
@@ -100,18 +93,16 @@ class Unit {
       board.kill(daemon);
       std::string err = board.stderrOf(daemon);
       EXPECT_FALSE(contains(err, "Sanitizer") || contains(err, "runtime error")) << err;
+      daemon = 0;
     }
   }
 
   // Starts kv_navlink and waits until it serves its channel.
   void start() {
-    daemon = board.start({"kv_navlink"});
-    ASSERT_TRUE(Sandbox::waitUntil([&] { return cfg().gps_proc_alive == 1 || !running(); }, 10s))
-        << board.stdoutOf(daemon);
-    ASSERT_TRUE(running()) << board.stdoutOf(daemon) << board.stderrOf(daemon);
+    bool serves = startNavlink();
+    ASSERT_TRUE(serves) << board.stdoutOf(daemon) << board.stderrOf(daemon);
   }
   bool running() { return board.running(daemon); }
-  KV_Config_Data &cfg() { return (*live)->kv_config; }
 
   // ---- the receiver ------------------------------------------------------------------
   void feed(const std::vector<kvsim::Sentence> &s, kvsim::FeedOptions o = {}) {
@@ -171,10 +162,7 @@ class Unit {
   // Every "$GP" line the feeder sent that the intake must take, in order.
   std::vector<std::string> accepted() const { return kvsim::acceptedLines(feeder.ledger()); }
 
-  Sandbox board;
-  int gps = -1;
-  pid_t daemon = 0;
-  std::unique_ptr<kvsim::LiveSettings> live;
+  pid_t &daemon = navlink;
   kvsim::NmeaFeeder feeder{-1};
   std::atomic<bool> stop_feed{false};
   std::thread background;

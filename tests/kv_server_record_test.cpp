@@ -39,13 +39,7 @@ int64_t tick() {
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// The word after " key=" in a log line.
-std::string wordOf(const std::string &line, const std::string &key) {
-  size_t at = line.find(" " + key + "=");
-  if (at == std::string::npos) return "";
-  at += key.size() + 2;
-  return line.substr(at, line.find(' ', at) - at);
-}
+using kvsim::wordOf;
 
 // "YYYYMMDD-hhmmss" of local time `t`, as the recording name rule writes it.
 std::string nameTime(time_t t) {

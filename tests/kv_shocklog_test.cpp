@@ -637,7 +637,7 @@ TEST(KvShocklogSensor, a_killed_writer_leaves_whole_blocks_whose_whole_records_a
   EXPECT_FALSE(f.end_marker);
   EXPECT_EQ(f.count, 0);
   EXPECT_EQ(f.records.size(), (f.size - 524) / 32);
-  EXPECT_EQ(f.trailing_bytes, (f.size - 524) % 32);
+  EXPECT_EQ(f.cut_bytes, (f.size - 524) % 32);
   for (size_t k = 0; k < f.records.size() && k < 50; ++k) {
     EXPECT_EQ(f.records[k].sensor4, static_cast<int>(k));
     EXPECT_EQ(f.records[k].time, 250 * static_cast<int64_t>(k));

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace navlink;  // the daemon's own types under test
+
 namespace {
 
 const std::string kSentence =

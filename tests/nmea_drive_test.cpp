@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kv_nmea.h"
 #include "sandbox.h"
 
 namespace {
@@ -41,7 +42,7 @@ TEST(NmeaCaptures, each_committed_capture_is_made_again_by_its_header_line) {
     std::string args = header.substr(header.find(' '), header.find(" (") - header.find(' '));
     EXPECT_EQ(runDrive(args), text) << name;
     for (const auto &s : kvsim::parseCapture(text))
-      EXPECT_TRUE(kvsim::nmeaAccepted(s.text)) << name << ": " << s.text;
+      EXPECT_TRUE(kv_nmea_accepted(s.text.data(), s.text.size())) << name << ": " << s.text;
   }
 }
 

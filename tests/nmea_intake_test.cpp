@@ -22,6 +22,8 @@
 #include "nmea_drive.h"
 #include "sandbox.h"
 
+using namespace navlink;  // the daemon's own types under test
+
 namespace {
 
 using kvsim::withChecksum;

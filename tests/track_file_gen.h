@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "nmea_drive.h"
+
 namespace trackgen {
 
 struct Epoch {
@@ -29,13 +31,7 @@ struct Epoch {
   double hdop;
 };
 
-inline std::string withChecksum(const std::string &body) {
-  unsigned sum = 0;
-  for (char c : body) sum ^= static_cast<unsigned char>(c);
-  char tail[8];
-  snprintf(tail, sizeof tail, "*%02X", sum);
-  return "$" + body + tail;
-}
+using kvsim::withChecksum;
 
 // "ddmm.mmmm,N" (or dddmm.mmmm for longitude) and the degrees that text stands for.
 inline std::string angle(double deg, bool longitude, double *printed) {
@@ -83,8 +79,9 @@ inline std::string gga(const Epoch &e) {
 // tunnel (no fix) in its middle, slowing down.
 inline std::vector<Epoch> drive(int n, int period_ms = 200, int64_t first_offset_ms = 120) {
   std::vector<Epoch> out;
-  double lat = 48.1173, lon = 11.5167, course = 84.4;
-  const int64_t start_utc = 1715085319000LL;
+  double lat = kvsim::kDriveStart.lat, lon = kvsim::kDriveStart.lon,
+         course = kvsim::kDriveStart.course;
+  const int64_t start_utc = static_cast<int64_t>(kvsim::kDriveStart.utc) * 1000;
   for (int i = 0; i < n; ++i) {
     double f = static_cast<double>(i) / n;  // how far through the drive
     double kmh = f < 0.1    ? 500 * f

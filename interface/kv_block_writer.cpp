@@ -42,7 +42,7 @@ bool BlockWriter::start(int fd, off_t offset, const char *name) {
     head_offset_ = offset;
     fill_ = written_ = 0;
     ++fill_seq_;
-    unsynced_ = false;
+    unsynced_ = failing_ = false;
     syncs_ = 0;
     dropped_ = 0;
     reported_drop_ = false;
@@ -62,7 +62,8 @@ bool BlockWriter::append(const void *data, size_t n) {
   const auto *bytes = static_cast<const unsigned char *>(data);
   std::lock_guard<std::mutex> held(mutex_);
   if (fd_ < 0) return false;
-  size_t room = (storage_.size() - 1 - static_cast<size_t>(full_)) * kBlockSize - fill_;
+  // The block being filled must never complete into the oldest one's slot.
+  size_t room = (storage_.size() - static_cast<size_t>(full_)) * kBlockSize - fill_ - 1;
   if (n > room) {
     dropped_ += n;
     return false;
@@ -77,6 +78,9 @@ bool BlockWriter::append(const void *data, size_t n) {
       ++full_;
       fill_ = written_ = 0;
       ++fill_seq_;
+      // A whole block goes to the file at once (the sync still waits for its time), so
+      // that a program killed without a power cut leaves as much as before.
+      wake_.notify_one();
     }
   }
   return true;
@@ -115,22 +119,22 @@ void BlockWriter::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   auto next = Clock::now() + period;
   while (!stop_) {
-    if (wake_.wait_until(lock, next, [this] { return stop_; })) break;
+    // A card that refused a write is tried again at the next deadline, not at every block.
+    if (wake_.wait_until(lock, next, [this] { return stop_ || (full_ > 0 && !failing_); })) {
+      if (stop_) break;
+      failing_ = writeWholeBlocks(lock) != 0;
+      continue;
+    }
     // Paced by deadlines; after a sync longer than the period the next one starts anew
     // from now rather than at once, so a stalled card is not hammered with syncs.
     next += period;
     if (next <= Clock::now()) next = Clock::now() + period;
-    flush(lock, true);
+    failing_ = flush(lock, true) != 0;
   }
 }
 
-int BlockWriter::flush(std::unique_lock<std::mutex> &lock, bool sync) {
-  if (dropped_ > 0 && !reported_drop_) {
-    reported_drop_ = true;
-    KVLog("%s: the card is too slow, data dropped\n", name_);
-  }
-  int result = 0;
-  // Whole blocks first, oldest first, each released once the card has taken it.
+// Oldest first, each released once the card has taken it.
+int BlockWriter::writeWholeBlocks(std::unique_lock<std::mutex> &lock) {
   while (full_ > 0) {
     const off_t offset = head_offset_;
     const unsigned char *data = slot(head_).data();
@@ -143,6 +147,16 @@ int BlockWriter::flush(std::unique_lock<std::mutex> &lock, bool sync) {
     head_offset_ += kBlockSize;
     unsynced_ = true;
   }
+  return 0;
+}
+
+int BlockWriter::flush(std::unique_lock<std::mutex> &lock, bool sync) {
+  if (dropped_ > 0 && !reported_drop_) {
+    reported_drop_ = true;
+    KVLog("%s: the card is too slow, data dropped\n", name_);
+  }
+  if (writeWholeBlocks(lock) != 0) return -1;
+  int result = 0;
   // The block being filled: rewritten from its start, so that the card sees block-aligned
   // writes and the last second reaches it even when the port or the sensor goes quiet.
   if (fill_ > written_) {

@@ -64,15 +64,16 @@ class BlockWriter {
 
  private:
   struct Snapshot {
-    int blocks = 0;          // whole blocks waiting, from head_
-    off_t offset = 0;        // where the first of them goes
-    size_t tail = 0;         // bytes of the block being filled not on the card yet
-    uint64_t tail_seq = 0;   // which block that is
+    int blocks = 0;         // whole blocks waiting, from head_
+    off_t offset = 0;       // where the first of them goes
+    size_t tail = 0;        // bytes of the block being filled not on the card yet
+    uint64_t tail_seq = 0;  // which block that is
   };
   void run();
   // Writes what is held (and syncs when asked and something was written). The lock is
   // held on entry and exit, released around the card's calls. -1 when a write failed.
   int flush(std::unique_lock<std::mutex> &lock, bool sync);
+  int writeWholeBlocks(std::unique_lock<std::mutex> &lock);
   int writeAll(const unsigned char *data, size_t n, off_t offset);
   void report(const char *call, int err);
   Block &slot(int k) { return storage_[static_cast<size_t>(k) % storage_.size()]; }
@@ -95,6 +96,7 @@ class BlockWriter {
   size_t written_ = 0;
   uint64_t fill_seq_ = 0;
   bool unsynced_ = false;  // written since the last sync
+  bool failing_ = false;   // the card refused the last write or sync
   int syncs_ = 0;
   uint64_t dropped_ = 0;
   bool reported_drop_ = false;

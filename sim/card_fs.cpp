@@ -80,9 +80,7 @@ int unavailable(const char *path) {
   return 0;
 }
 
-int staleHandle(const fuse_file_info *fi) {
-  return fi && fi->fh != g.generation ? -EIO : 0;
-}
+int staleHandle(const fuse_file_info *fi) { return fi && fi->fh != g.generation ? -EIO : 0; }
 
 std::string parentOf(const std::string &path) {
   size_t slash = path.rfind('/');
@@ -225,8 +223,7 @@ int cardRead(const char *path, char *buf, size_t size, off_t offset, fuse_file_i
   return static_cast<int>(count);
 }
 
-int cardWrite(const char *path, const char *buf, size_t size, off_t offset,
-              fuse_file_info *fi) {
+int cardWrite(const char *path, const char *buf, size_t size, off_t offset, fuse_file_info *fi) {
   Lock lock(g.mutex);
   int delay = g.write_ms;
   lock.unlock();
@@ -383,9 +380,12 @@ std::string command(const std::string &line) {
   int n = sscanf(line.c_str(), "%15s %lld %lld", word, &a, &b);
   std::string cmd = n >= 1 ? word : "";
   Lock lock(g.mutex);
-  if (cmd == "cut") powerCut(line.find("torn") != std::string::npos);
-  else if (cmd == "on") g.off = false;
-  else if (cmd == "full") g.space_left = n >= 2 ? a : -1;
+  if (cmd == "cut")
+    powerCut(line.find("torn") != std::string::npos);
+  else if (cmd == "on")
+    g.off = false;
+  else if (cmd == "full")
+    g.space_left = n >= 2 ? a : -1;
   else if (cmd == "pull") {
     g.pulled = true;
     ++g.generation;
@@ -396,15 +396,18 @@ std::string command(const std::string &line) {
     // What the card holds is what reached it: a pull is a power cut for the card.
     powerCut(false);
     g.off = g.pulled = g.gone = false;
-  } else if (cmd == "ro") g.read_only = a != 0;
+  } else if (cmd == "ro")
+    g.read_only = a != 0;
   else if (cmd == "slow") {
     g.write_ms = static_cast<int>(a);
     g.sync_ms = static_cast<int>(b);
-  } else if (cmd == "stats") return stats() + "ok\n";
+  } else if (cmd == "stats")
+    return stats() + "ok\n";
   else if (cmd == "quit") {
     lock.unlock();
     endServing();
-  } else return "unknown command\n";
+  } else
+    return "unknown command\n";
   return "ok\n";
 }
 

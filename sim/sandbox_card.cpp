@@ -49,7 +49,8 @@ Card::Card(Sandbox &board, std::string board_path) : mountpoint_(board.path(boar
   pid_ = fork();
   if (pid_ == 0) {
     dup2(pair[1], 3);  // dup2 clears close-on-exec
-    execl(cardProgram().c_str(), "kv_cardfs", mountpoint_.c_str(), "3", static_cast<char *>(nullptr));
+    execl(cardProgram().c_str(), "kv_cardfs", mountpoint_.c_str(), "3",
+          static_cast<char *>(nullptr));
     _exit(127);
   }
   close(pair[1]);

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "gps_track_reader.h"
-#include "kv_common_util.h"
 #include "gsf_reader.h"
+#include "kv_common_util.h"
 #include "kv_server_record.h"
 #include "nmea_feed.h"
 #include "sandbox_card.h"
@@ -29,14 +29,14 @@ using kvsim::Card;
 using kvsim::RecorderUnit;
 
 // Without root or /dev/fuse the card cannot be mounted: skipped, but never in CI.
-#define REQUIRE_CARD()                                                           \
-  do {                                                                           \
-    std::string why = Card::unavailable();                                       \
-    if (!why.empty()) {                                                          \
-      const char *ci = getenv("CI");                                             \
-      if (ci && std::string(ci) == "true") FAIL() << why;                        \
-      GTEST_SKIP() << why;                                                       \
-    }                                                                            \
+#define REQUIRE_CARD()                                    \
+  do {                                                    \
+    std::string why = Card::unavailable();                \
+    if (!why.empty()) {                                   \
+      const char *ci = getenv("CI");                      \
+      if (ci && std::string(ci) == "true") FAIL() << why; \
+      GTEST_SKIP() << why;                                \
+    }                                                     \
   } while (0)
 
 int64_t tick() {
@@ -58,7 +58,8 @@ int64_t rmcTime(const std::string &sentence) {
   std::string t = sentence.substr(7, sentence.find(',', 7) - 7);
   if (t.size() < 6) return -1;
   int64_t ms = ((std::stoi(t.substr(0, 2)) * 60 + std::stoi(t.substr(2, 2))) * 60 +
-                std::stoi(t.substr(4, 2))) * 1000;
+                std::stoi(t.substr(4, 2))) *
+               1000;
   if (t.size() > 7) ms += std::lround(std::stod("0" + t.substr(6)) * 1000);
   return ms;
 }
@@ -111,7 +112,7 @@ void printWear(const char *what, const Card::FileStats &s, double minutes) {
 
 TEST(CardPowerCut, a_cut_mid_recording_leaves_both_files_up_to_the_last_second) {
   REQUIRE_CARD();
-  CardUnit front(1, 2.0);  // a fix every 500 ms
+  CardUnit front(1, 2.0);           // a fix every 500 ms
   std::this_thread::sleep_for(5s);  // the receiver's ring and kv_server's history fill
   front.request("start kind=impact pre=4000 length=60000\n");
   std::this_thread::sleep_for(6s);
@@ -130,11 +131,12 @@ TEST(CardPowerCut, a_cut_mid_recording_leaves_both_files_up_to_the_last_second) 
   auto track = gpstrack::parse(front.unit.board.read(stem_on_board + ".gps"));
   auto gsf = gsf::parse(front.unit.board.read(stem_on_board + ".gsf"));
   size_t records = gsf ? gsf->records.size() : 0;
-  printf("power cut %lld ms after the start tick: track %zu lines up to %lld ms, G-sensor %zu "
-         "records up to %lld ms\n",
-         static_cast<long long>(cut_at), track.lines.size(),
-         static_cast<long long>(track.lines.empty() ? -1 : track.lines.back().offset), records,
-         static_cast<long long>(records ? gsf->records.back().time : -1));
+  printf(
+      "power cut %lld ms after the start tick: track %zu lines up to %lld ms, G-sensor %zu "
+      "records up to %lld ms\n",
+      static_cast<long long>(cut_at), track.lines.size(),
+      static_cast<long long>(track.lines.empty() ? -1 : track.lines.back().offset), records,
+      static_cast<long long>(records ? gsf->records.back().time : -1));
 
   // The track: from the seconds before the request on, up to a second before the cut.
   // Sentences come every 500 ms, and a sync may still be on its way when the power goes.

@@ -8,6 +8,7 @@
 
 #include <new>
 
+#include "KVLog.h"
 #include "board_root.h"
 #include "dm368_zt5_util.h"
 #include "kv_common_util.h"
@@ -118,23 +119,34 @@ bool TrackWriter::readerRunning() const { return hooks_.reader_running && hooks_
 
 int64_t TrackWriter::now() const { return hooks_.now ? hooks_.now() : kv::tick_ms(); }
 
-// The lock is held. 0, or -1 / -2 for a failed sync / close.
+// The lock is held. 0, or -1 after a failed sync or close (logged with the file's name).
 int TrackWriter::closeLocked() {
   if (!write_mode_.load()) return 0;
   // What the card refused is left for the sync to show.
   blocks_.finish();
   write_mode_ = 0;
   waitms(kClosePauseMs);
-  // The descriptor is closed whatever the sync says; a failed sync still ends the daemon.
+  // The descriptor is closed whatever the sync says.
   int synced = ops_.fdatasync(fd_);
+  int sync_errno = errno;
   int closed = ops_.close(fd_);
+  int close_errno = errno;
+  if (synced != 0) {
+    printf("fdatasync error!!");
+    fflush(stdout);
+    KVLog("CloseGpsFd %s: fdatasync failed: %s\n", path_, strerror(sync_errno));
+  } else if (closed != 0) {
+    printf("close file error!!");
+    fflush(stdout);
+    KVLog("CloseGpsFd %s: close failed: %s\n", path_, strerror(close_errno));
+  }
   fd_ = -1;
   path_[0] = '\0';
   clearFirstTimeSynced();
   previous_ms_ = 0;
   pre_event_pending_ = false;
   tick_start_ = 0;
-  return synced != 0 ? -1 : closed != 0 ? -2 : 0;
+  return synced != 0 || closed != 0 ? -1 : 0;
 }
 
 // Opens the new track and writes its header; the lock is held. 0, or the fatal texts.
@@ -156,11 +168,9 @@ int TrackWriter::openLocked(const char *stem, int64_t start_tick, int64_t at, co
     // place at each sync, which O_APPEND would add again at the end.
     fd_ = ops_.open(path_, O_WRONLY | O_CREAT, 0644);
   }
-  off_t end = fd_ >= 0 ? lseek(fd_, 0, SEEK_END) : -1;
-  if (fd_ >= 0 && end < 0) {
-    ops_.close(fd_);
-    fd_ = -1;
-  }
+  // Not a file one can seek in (a pipe): its writes fail and are logged like a card's.
+  off_t end = fd_ >= 0 ? lseek(fd_, 0, SEEK_END) : 0;
+  if (end < 0) end = 0;
   if (fd_ < 0) {
     write_mode_ = 0;
     *printed = "open file error!!";
@@ -214,9 +224,9 @@ int TrackWriter::close() {
     Lock lock(*this);
     result = closeLocked();
   }
-  if (result == -1) fatal("fdatasync error!!", "CloseGpsFd GPS EXIT 5\n");
-  if (result == -2) fatal("close file error!!", "CloseGpsFd GPS EXIT 6\n");
-  return result < 0 ? -1 : 0;
+  // A card pulled or failing during a track must not end the daemon: the GPS clock, the
+  // speed and the serial link go on, and the next track works once the card is back.
+  return result;
 }
 
 int TrackWriter::process(const char *sentence) {

@@ -3,10 +3,12 @@
 // file, and a slow card that must not disturb the sampling or the GPS intake.
 // board-test: host only (a FUSE mount on the workstation; kv_server's stand-in starts
 // kv_shocklog as a workstation process does)
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <string>
@@ -202,5 +204,85 @@ TEST(CardSlow, a_sync_of_500_ms_delays_no_sample_and_no_sentence) {
     EXPECT_LE(s.writes - s.whole, s.syncs + 2) << ext;
   }
 }
+
+// ---- the fault matrix ----------------------------------------------------------------
+
+// A card fault in the middle of a recording: kv_shocklog and kv_navlink neither crash nor
+// hang, the log names what failed, an earlier recording is untouched, and once the card
+// is back (or space freed) the next recording is whole.
+struct Fault {
+  const char *name;
+  void (*apply)(Card &);
+  void (*clear)(Card &);
+  const char *logged;  // in the log once the fault is met
+};
+
+const Fault kFaults[] = {
+    {"full", [](Card &c) { c.fillAfter(0); }, [](Card &c) { c.fillAfter(-1); },
+     "write failed: No space left on device"},
+    {"read_only", [](Card &c) { c.readOnly(true); }, [](Card &c) { c.readOnly(false); },
+     "write failed: Read-only file system"},
+    {"pulled",
+     [](Card &c) {
+       c.pull();
+       std::this_thread::sleep_for(500ms);
+       c.gone();
+     },
+     [](Card &c) { c.insert(); }, "write failed: Input/output error"},
+};
+
+class CardFault : public testing::TestWithParam<Fault> {};
+
+constexpr char kEarlier[] = "20240507143519\nEARLIER.gps\n0:$GPX*00\n";
+
+void writeSynced(const std::string &path, const std::string &text) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  EXPECT_EQ(fdatasync(fd), 0);
+  close(fd);
+}
+
+TEST_P(CardFault, ends_no_program_damages_nothing_else_and_the_next_recording_is_whole) {
+  REQUIRE_CARD();
+  const Fault &fault = GetParam();
+  CardUnit front(1, 2.0);
+  auto &board = front.unit.board;
+  writeSynced(board.path("/mnt/mmc/Recordings/EARLIER.gps"), kEarlier);
+  front.request("start kind=always pre=0 length=60000\n");
+  std::this_thread::sleep_for(2s);
+  fault.apply(front.card);
+  std::this_thread::sleep_for(2500ms);
+  front.request("stop\n");
+  auto stops = board.serverLog("kv_server");
+  EXPECT_NE(stops.back().find("shocklog_exit="), std::string::npos);
+  EXPECT_EQ(stops.back().find("shocklog_exit=-1"), std::string::npos) << "kv_shocklog hung";
+  EXPECT_NE(board.flashLogs().find(fault.logged), std::string::npos) << board.flashLogs();
+
+  fault.clear(front.card);
+  if (!board.running(front.unit.navlink)) {
+    ADD_FAILURE() << "kv_navlink ended: " << board.stdoutOf(front.unit.navlink);
+    ASSERT_TRUE(front.unit.startNavlink());
+  }
+  EXPECT_EQ(board.read("/mnt/mmc/Recordings/EARLIER.gps"), kEarlier);
+  front.request("start kind=always pre=0 length=60000\n");
+  std::this_thread::sleep_for(2s);
+  front.request("stop\n");
+  std::string stem;
+  for (const auto &line : board.serverLog("kv_server"))
+    if (line.rfind("record start ", 0) == 0) stem = wordOf(line, "stem");
+  stem = stem.substr(board.root().size());
+  auto gsf = gsf::parse(board.read(stem + ".gsf"));
+  ASSERT_TRUE(gsf.has_value()) << stem;
+  EXPECT_TRUE(gsf->end_marker);
+  EXPECT_EQ(gsf->count, static_cast<int>(gsf->records.size()));
+  EXPECT_GE(gsf->records.size(), 6u);
+  auto track = gpstrack::parse(board.read(stem + ".gps"));
+  EXPECT_TRUE(track.valid);
+  EXPECT_GE(track.lines.size(), 6u) << board.flashLogs();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, CardFault, testing::ValuesIn(kFaults),
+                         [](const testing::TestParamInfo<Fault> &p) { return p.param.name; });
 
 }  // namespace

@@ -23,7 +23,8 @@
 //   slow <write_ms> <sync_ms>   every write / sync takes that long
 //   stats         "<path> writes=<n> whole=<n> bytes=<n> syncs=<n>" per file
 //   quit          unmount and end
-// It ends (unmounting) on SIGTERM and when its parent, the test, dies.
+// It ends (unmounting) on SIGTERM and when its parent, the test, dies; the folder then
+// holds what the card held.
 #define FUSE_USE_VERSION 31
 
 #include <dirent.h>
@@ -41,6 +42,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
@@ -459,6 +461,25 @@ void importFolder(const std::string &root, const std::string &rel) {
   closedir(d);
 }
 
+// After the unmount the folder gets the card's content, so that a kept sandbox (and the
+// demo's boards) show what the card held.
+void writeBack() {
+  std::error_code ec;
+  for (const auto &entry : std::filesystem::directory_iterator(g.mountpoint, ec))
+    std::filesystem::remove_all(entry.path(), ec);
+  for (auto &[name, n] : g.nodes) {
+    std::string path = g.mountpoint + name;
+    if (n.dir) {
+      std::filesystem::create_directories(path, ec);
+      continue;
+    }
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f) continue;
+    fwrite(n.data.data(), 1, n.data.size(), f);
+    fclose(f);
+  }
+}
+
 void onTerm(int) {
   if (umount2(g.mountpoint.c_str(), MNT_DETACH) == 0) g_detached = true;
 }
@@ -517,6 +538,10 @@ int main(int argc, char **argv) {
   }
   if (!g_detached) fuse_unmount(g.fuse);
   fuse_destroy(g.fuse);
+  {
+    Lock lock(g.mutex);
+    writeBack();
+  }
   fuse_opt_free_args(&args);
   return status < 0 ? 1 : 0;
 }

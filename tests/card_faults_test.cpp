@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "KVLog.h"
 #include "gps_track_reader.h"
 #include "gsf_reader.h"
 #include "kv_common_util.h"
@@ -283,6 +284,59 @@ TEST_P(CardFault, ends_no_program_damages_nothing_else_and_the_next_recording_is
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, CardFault, testing::ValuesIn(kFaults),
+                         [](const testing::TestParamInfo<Fault> &p) { return p.param.name; });
+
+// The hourly log on a failing flash: no line is lost (standard error takes it, after one
+// line that names the file and the error) and the flash takes lines again once it is back.
+TEST_P(CardFault, the_flash_log_loses_no_line_and_says_what_failed) {
+  REQUIRE_CARD();
+  const Fault &fault = GetParam();
+  kvsim::Sandbox board;
+  kvsim::writeBoardDefaults(board);
+  Card flash(board, "/mnt/nand");
+  ASSERT_TRUE(flash.mounted());
+  KVLogSetWriteFile(1);
+  KVLog("before the fault\n");
+  fault.apply(flash);
+  testing::internal::CaptureStderr();
+  KVLog("during the fault 1\n");
+  KVLog("during the fault 2\n");
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("during the fault 1\n"), std::string::npos) << said;
+  EXPECT_NE(said.find("during the fault 2\n"), std::string::npos) << said;
+  EXPECT_EQ(said.find("KVLog: "), said.rfind("KVLog: ")) << "one line says why: " << said;
+  EXPECT_NE(said.find("/mnt/nand/log/"), std::string::npos) << said;
+  fault.clear(flash);
+  KVLog("after the fault\n");
+  EXPECT_NE(board.flashLogs().find("after the fault\n"), std::string::npos) << board.flashLogs();
+}
+
+// Storage housekeeping on a failing card that is still there reports the failure and
+// deletes nothing else. (On a pulled card "rm -rf" finds nothing and reports success.)
+class CardThere : public CardFault {};
+
+TEST_P(CardThere, a_deletion_on_a_failing_card_is_reported_and_harms_nothing_else) {
+  REQUIRE_CARD();
+  const Fault &fault = GetParam();
+  kvsim::Sandbox board;
+  board.mkdir("/mnt/mmc/Recordings");
+  Card card(board);
+  ASSERT_TRUE(card.mounted());
+  for (const char *name : {"A.gps", "B.gps"})
+    writeSynced(board.path("/mnt/mmc/Recordings/") + name, kEarlier);
+  fault.apply(card);
+  std::string a = board.path("/mnt/mmc/Recordings/A.gps");
+  int status = KVDeleteFile(a.data());
+  fault.clear(card);
+  if (board.exists("/mnt/mmc/Recordings/A.gps")) {
+    EXPECT_NE(status, 0) << "a deletion that did not happen is reported";
+  }
+  EXPECT_EQ(board.read("/mnt/mmc/Recordings/B.gps"), kEarlier);
+  EXPECT_EQ(KVDeleteFile(a.data()), 0);
+  EXPECT_FALSE(board.exists("/mnt/mmc/Recordings/A.gps"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, CardThere, testing::ValuesIn(kFaults, kFaults + 2),
                          [](const testing::TestParamInfo<Fault> &p) { return p.param.name; });
 
 }  // namespace

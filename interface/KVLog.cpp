@@ -200,10 +200,11 @@ int log_to_file(int level, const char *filename, const char *text) {
     s.failed_errno = 0;
     return static_cast<int>(len);
   }
-  // A file that cannot be opened or written (a full or failing flash): the line goes to
-  // standard error, after one line that says why.
+  // A file that cannot be opened goes to standard error as described; one that takes
+  // less than the line (a full or failing flash) too, after one line that says why, so
+  // that no line is lost silently.
   int err = errno;
-  if (err != s.failed_errno) {
+  if (file && err != s.failed_errno) {
     s.failed_errno = err;
     char why[kLineSize];
     int n = snprintf(why, sizeof why, "KVLog: %s: %s\n", filename, strerror(err));

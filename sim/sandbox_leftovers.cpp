@@ -2,6 +2,7 @@
 // sandbox keeps, removed with the queues and segments of their own keys only.
 #include <stdlib.h>
 #include <sys/ipc.h>
+#include <sys/mount.h>
 #include <sys/msg.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -73,6 +74,9 @@ int removeLeftoverSandboxes(const std::string &folder) {
     if (!ownedByMe(entry.path()) || !readOwner(root, owner)) continue;
     if (processStart(owner.pid) == owner.start) continue;  // its process still runs
     for (int key : owner.keys) removeIpcOf(root, key);
+    // A failing card whose program was killed with its test leaves a dead mount: detach
+    // it, so that the removal stays inside the sandbox's own folder.
+    for (const char *card : {"/mnt/mmc", "/mnt/nand"}) umount2((root + card).c_str(), MNT_DETACH);
     std::error_code rm;
     fs::remove_all(entry.path(), rm);
     if (!rm) ++removed;

@@ -65,6 +65,15 @@ std::string processStart(pid_t pid) {
   return field;
 }
 
+// qemu-user answers a program's look at its own /proc/<pid>/stat itself, with a start time
+// a few ticks off the kernel's that every other process sees: within a second is the same
+// process (a number is not given again that soon).
+bool sameStart(const std::string &seen, const std::string &recorded) {
+  if (seen.empty() || recorded.empty()) return false;
+  long long a = atoll(seen.c_str()), b = atoll(recorded.c_str());
+  return a - b <= 100 && b - a <= 100;
+}
+
 int removeLeftoverSandboxes(const std::string &folder) {
   int removed = 0;
   std::error_code ec;
@@ -72,7 +81,7 @@ int removeLeftoverSandboxes(const std::string &folder) {
     Owner owner;
     std::string root = entry.path().string();
     if (!ownedByMe(entry.path()) || !readOwner(root, owner)) continue;
-    if (processStart(owner.pid) == owner.start) continue;  // its process still runs
+    if (sameStart(processStart(owner.pid), owner.start)) continue;  // its process still runs
     for (int key : owner.keys) removeIpcOf(root, key);
     // A failing card whose program was killed with its test leaves a dead mount: detach
     // it, so that the removal stays inside the sandbox's own folder.

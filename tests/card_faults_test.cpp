@@ -1,6 +1,9 @@
 // A recording on a card that fails as SD cards fail (sim/card_fs.cpp, a FUSE file system
 // over the sandbox's /mnt/mmc): what a power cut leaves of the track and the G-sensor
-// file, and a slow card that must not disturb the sampling or the GPS intake.
+// file, a slow card that must not disturb the sampling or the GPS intake, and a full, a
+// read-only and a pulled card under each writer (the recording's files, the flash log,
+// storage housekeeping).
+// ctest-cost: 16
 // board-test: host only (a FUSE mount on the workstation; kv_server's stand-in starts
 // kv_shocklog as a workstation process does)
 #include <fcntl.h>

@@ -70,7 +70,7 @@ TEST_F(BlockWriterTest, a_card_that_refuses_writes_for_a_while_loses_nothing_hel
   std::this_thread::sleep_for(1200ms);  // a sync's time passes with the card refusing
   EXPECT_EQ(file(), "");
   g_refuse = 0;
-  ASSERT_TRUE(Sandbox::waitUntil([&] { return writer.syncCount() > 0; }, 2000ms));
+  ASSERT_TRUE(Sandbox::waitUntil([&] { return writer.syncCount() > 0; }, 5000ms));
   EXPECT_EQ(file(), sent);
   std::string log = testing::internal::GetCapturedStderr();
   EXPECT_NE(log.find("data: write failed: Input/output error\n"), std::string::npos) << log;

@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -44,6 +45,7 @@ constexpr const char kPassPhrase[] = "/opt/vcam/kv_openssl/tamso_travelogbox.key
 struct LogState {
   std::atomic<int> level{KV_LOG_DEFAULT_LEVEL};
   std::atomic<int> save_to_file{1};
+  int failed_errno = 0;  // the flash's last refusal, said once (under stream_mutex)
   std::atomic<time_t (*)()> clock{nullptr};
 
   // Serialises KVLog calls of the program's threads, old-file removal included.
@@ -129,20 +131,28 @@ bool open_locked(const char *name) {
 
 // Bytes as one write(): with a descriptor opened for appending, a line of one process
 // lands whole even while other processes append to the same file.
-void write_fd(int fd, const char *bytes, size_t len) {
+// False (errno set) when the file took less than the whole line.
+bool write_fd(int fd, const char *bytes, size_t len) {
   while (len > 0) {
     ssize_t n = write(fd, bytes, len);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
     bytes += n;
     len -= static_cast<size_t>(n);
   }
+  return true;
 }
 
 void write_whole(FILE *f, const char *bytes, size_t len) {
   fflush(f);
   int fd = fileno(f);
-  if (fd >= 0) return write_fd(fd, bytes, len);
+  if (fd >= 0) {
+    write_fd(fd, bytes, len);
+    return;
+  }
   fwrite(bytes, 1, len, f);
   fflush(f);
 }
@@ -186,10 +196,21 @@ int log_to_file(int level, const char *filename, const char *text) {
   char line[kLineSize];
   size_t len = format_line_locked(text, line, sizeof line);
   kv::UniqueFd file(open(filename, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-  if (!file)
-    write_whole(stderr, line, len);  // a file that cannot be opened: standard error
-  else
-    write_fd(file.get(), line, len);
+  if (file && write_fd(file.get(), line, len)) {
+    s.failed_errno = 0;
+    return static_cast<int>(len);
+  }
+  // A file that cannot be opened goes to standard error as described; one that takes
+  // less than the line (a full or failing flash) too, after one line that says why, so
+  // that no line is lost silently.
+  int err = errno;
+  if (file && err != s.failed_errno) {
+    s.failed_errno = err;
+    char why[kLineSize];
+    int n = snprintf(why, sizeof why, "KVLog: %s: %s\n", filename, strerror(err));
+    if (n > 0) write_whole(stderr, why, std::min(static_cast<size_t>(n), sizeof why - 1));
+  }
+  write_whole(stderr, line, len);
   return static_cast<int>(len);
 }
 

@@ -6,10 +6,12 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <new>
+
+#include "KVLog.h"
 #include "board_root.h"
 #include "dm368_zt5_util.h"
 #include "kv_common_util.h"
-#include "sem_util.h"
 
 namespace {
 
@@ -19,86 +21,64 @@ constexpr char kExtension[] = ".gps";
 
 int openFile(const char *path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 
-constexpr TrackFileOps kRealOps = {openFile, ::write, ::fdatasync, ::close};
+constexpr TrackFileOps kRealOps = {openFile, ::pwrite, ::fdatasync, ::close};
 
-// The ring is 240 x 1032 bytes: static, like every buffer of the writer, so that nothing
-// is allocated per sentence.
-struct Ring {
-  GpsRingEntry g_arrGpsQueue[kGpsRingEntries];
-  int g_nCurrIndex = 0;  // next slot to fill
-  int g_nDataSize = 0;   // filled slots, at most 240
-};
+const char *fileName(const char *path) {
+  const char *slash = strrchr(path, '/');
+  return slash ? slash + 1 : path;
+}
 
-struct Writer {
-  TrackHooks hooks = {};
-  TrackFileOps ops = kRealOps;
-  std::atomic<SemHandl_t> hndlGpsSem{nullptr};
-  std::atomic<int> g_bWriteMode{0};
-  // The request's tick and the duration are set by the message thread and read by the
-  // GPS reader at every sentence.
-  std::atomic<int64_t> g_llProcStart{0};
-  std::atomic<int32_t> g_nRecordingDuration{kDefaultDurationMs};
-  // Under the track lock.
-  int g_fd = -1;
-  char g_strFilePath[kGpsPathSize] = {};
-  int64_t g_llTickStart = 0;
-  int64_t g_nPreviousTime = 0;  // > 0: the ring's pre-event part is still to be written
-  char g_buffer[kGpsBlockSize] = {};
-  size_t g_nBufferPos = 0;
-};
+}  // namespace
 
-Ring g_ring;
-Writer g;
-
-class TrackLock : public kv::SemHold {
+class TrackWriter::Lock : public kv::SemHold {
  public:
-  TrackLock() : kv::SemHold(g.hndlGpsSem.load()) {}
+  explicit Lock(const TrackWriter &w) : kv::SemHold(w.lock_.load()) {}
 };
+
+TrackWriter::TrackWriter(const TrackHooks &hooks, const TrackFileOps *ops)
+    : hooks_(hooks),
+      ops_(ops ? *ops : kRealOps),
+      duration_ms_(kDefaultDurationMs),
+      blocks_(held_, nullptr) {
+  setUp(hooks, ops);
+}
+
+TrackWriter::~TrackWriter() {
+  close();
+  destroyLock();
+}
+
+void TrackWriter::setUp(const TrackHooks &hooks, const TrackFileOps *ops) {
+  hooks_ = hooks;
+  ops_ = ops ? *ops : kRealOps;
+  const kv::BlockFileOps block_ops = {ops_.pwrite, ops_.fdatasync};
+  blocks_.setOps(block_ops);
+}
 
 // ---- the ring ------------------------------------------------------------------------
 
-void storeInRing(int64_t tick, const char *sentence) {
-  GpsRingEntry &slot = g_ring.g_arrGpsQueue[g_ring.g_nCurrIndex];
+void TrackWriter::storeInRing(int64_t tick, const char *sentence) {
+  GpsRingEntry &slot = ring_[ring_next_];
   slot.llTick = tick;
   size_t n = strnlen(sentence, kGpsSentenceSize - 1);
   memcpy(slot.szSentence, sentence, n);
   slot.szSentence[n] = '\0';
-  g_ring.g_nCurrIndex = (g_ring.g_nCurrIndex + 1) % kGpsRingEntries;
-  if (g_ring.g_nDataSize < kGpsRingEntries) ++g_ring.g_nDataSize;
+  ring_next_ = (ring_next_ + 1) % kGpsRingEntries;
+  if (ring_size_ < kGpsRingEntries) ++ring_size_;
 }
+
+void TrackWriter::zeroRing() { memset(ring_, 0, sizeof ring_); }
 
 // ---- buffered writing ----------------------------------------------------------------
 
-// One block, continued after a short write so that a block is never cut in the middle.
-// A failing card is not reported here: the close's fdatasync shows it.
-void writeOut(const char *data, size_t n) {
-  while (n > 0) {
-    ssize_t done = g.ops.write(g.g_fd, data, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return;
-    data += done;
-    n -= static_cast<size_t>(done);
-  }
-}
+// Into the block writer's memory; the card takes it from the writer's own thread. A card
+// too slow to keep up loses whole lines (the writer logs it), never the reader's time.
+void TrackWriter::append(const char *text, size_t n) { blocks_.append(text, n); }
 
-void append(const char *text, size_t n) {
-  while (n > 0) {
-    size_t fits = kGpsBlockSize - g.g_nBufferPos;
-    size_t take = n < fits ? n : fits;
-    memcpy(g.g_buffer + g.g_nBufferPos, text, take);
-    g.g_nBufferPos += take;
-    text += take;
-    n -= take;
-    if (g.g_nBufferPos == kGpsBlockSize) {
-      writeOut(g.g_buffer, kGpsBlockSize);
-      g.g_nBufferPos = 0;
-    }
-  }
-}
-
-// "%lld:%s\n", formatted by hand: snprintf would cost more than the rest of a sentence's
-// way through the daemon.
-void appendLine(int64_t offset, const char *sentence) {
+// "%lld:%s\n", formatted by hand into one piece: snprintf would cost more than the rest
+// of a sentence's way through the daemon, and a line is kept or dropped whole.
+void TrackWriter::appendLine(int64_t offset, const char *sentence) {
+  char line[24 + kGpsSentenceSize];
   char number[24];
   char *const end = number + sizeof number;
   char *p = end;
@@ -109,182 +89,184 @@ void appendLine(int64_t offset, const char *sentence) {
     magnitude /= 10;
   } while (magnitude != 0);
   if (offset < 0) *--p = '-';
-  append(p, static_cast<size_t>(end - p));
-  append(sentence, strnlen(sentence, kGpsSentenceSize - 1));
-  append("\n", 1);
+  size_t head = static_cast<size_t>(end - p);
+  size_t body = strnlen(sentence, kGpsSentenceSize - 1);
+  memcpy(line, p, head);
+  memcpy(line + head, sentence, body);
+  line[head + body] = '\n';
+  append(line, head + body + 1);
 }
 
 // The ring's entries from the start tick on, oldest first, before the first live line.
-void writePreviousData() {
-  int size = g_ring.g_nDataSize;
-  int first = size < kGpsRingEntries ? 0 : g_ring.g_nCurrIndex;
-  for (int k = 0; k < size; ++k) {
-    const GpsRingEntry &e = g_ring.g_arrGpsQueue[(first + k) % kGpsRingEntries];
-    if (e.llTick < g.g_llTickStart) continue;
-    appendLine(e.llTick - g.g_llTickStart, e.szSentence);
+void TrackWriter::writePreviousData() {
+  int first = ring_size_ < kGpsRingEntries ? 0 : ring_next_;
+  for (int k = 0; k < ring_size_; ++k) {
+    const GpsRingEntry &e = ring_[(first + k) % kGpsRingEntries];
+    if (e.llTick < tick_start_) continue;
+    appendLine(e.llTick - tick_start_, e.szSentence);
   }
 }
 
-const char *fileName(const char *path) {
-  const char *slash = strrchr(path, '/');
-  return slash ? slash + 1 : path;
+void TrackWriter::fatal(const char *printed, const char *logged) {
+  if (hooks_.fatal) hooks_.fatal(printed, logged);
 }
 
-void fatal(const char *printed, const char *logged) {
-  if (g.hooks.fatal) g.hooks.fatal(printed, logged);
+void TrackWriter::clearFirstTimeSynced() {
+  if (hooks_.first_time_synced) hooks_.first_time_synced->store(0);
 }
 
-void clearFirstTimeSynced() {
-  if (g.hooks.first_time_synced) g.hooks.first_time_synced->store(0);
-}
+bool TrackWriter::readerRunning() const { return hooks_.reader_running && hooks_.reader_running(); }
 
-bool readerRunning() { return g.hooks.reader_running && g.hooks.reader_running(); }
+int64_t TrackWriter::now() const { return hooks_.now ? hooks_.now() : kv::tick_ms(); }
 
-int64_t now() { return g.hooks.now ? g.hooks.now() : kv::tick_ms(); }
-
-// The lock is held. 0, or -1 after the fatal hook returned.
-int closeLocked() {
-  if (!g.g_bWriteMode.load()) return 0;
-  if (g.g_nBufferPos > 0) writeOut(g.g_buffer, g.g_nBufferPos);
-  g.g_nBufferPos = 0;
-  g.g_bWriteMode = 0;
+// The lock is held. 0, or -1 after a failed sync or close (logged with the file's name).
+int TrackWriter::closeLocked() {
+  if (!write_mode_.load()) return 0;
+  // What the card refused is left for the sync to show.
+  blocks_.finish();
+  write_mode_ = 0;
   waitms(kClosePauseMs);
-  // The descriptor is closed whatever the sync says; a failed sync still ends the daemon.
-  int synced = g.ops.fdatasync(g.g_fd);
-  int closed = g.ops.close(g.g_fd);
-  g.g_fd = -1;
-  g.g_strFilePath[0] = '\0';
+  // The descriptor is closed whatever the sync says.
+  int synced = ops_.fdatasync(fd_);
+  int sync_errno = errno;
+  int closed = ops_.close(fd_);
+  int close_errno = errno;
+  if (synced != 0) {
+    printf("fdatasync error!!");
+    fflush(stdout);
+    KVLog("CloseGpsFd %s: fdatasync failed: %s\n", path_, strerror(sync_errno));
+  } else if (closed != 0) {
+    printf("close file error!!");
+    fflush(stdout);
+    KVLog("CloseGpsFd %s: close failed: %s\n", path_, strerror(close_errno));
+  }
+  fd_ = -1;
+  path_[0] = '\0';
   clearFirstTimeSynced();
-  g.g_nPreviousTime = 0;
-  g.g_llTickStart = 0;
-  return synced != 0 ? -1 : closed != 0 ? -2 : 0;
+  previous_ms_ = 0;
+  pre_event_pending_ = false;
+  tick_start_ = 0;
+  return synced != 0 || closed != 0 ? -1 : 0;
 }
 
 // Opens the new track and writes its header; the lock is held. 0, or the fatal texts.
-int openLocked(const char *stem, int64_t start_tick, int64_t at, const char **printed,
-               const char **logged) {
-  g.g_strFilePath[0] = '\0';
+int TrackWriter::openLocked(const char *stem, int64_t start_tick, int64_t at, const char **printed,
+                            const char **logged) {
+  path_[0] = '\0';
   clearFirstTimeSynced();
-  g.g_fd = -1;
-  g.g_llTickStart = start_tick > 0 ? start_tick : at;
-  g.g_nPreviousTime = start_tick > 0 ? at - start_tick : 0;
-  int n = snprintf(g.g_strFilePath, sizeof g.g_strFilePath, "%s%s", stem, kExtension);
-  g.g_nBufferPos = 0;
-  if (n < 0 || static_cast<size_t>(n) >= sizeof g.g_strFilePath) {
+  fd_ = -1;
+  tick_start_ = start_tick > 0 ? start_tick : at;
+  previous_ms_ = start_tick > 0 ? at - start_tick : 0;
+  pre_event_pending_ = previous_ms_ > 0;
+  int n = snprintf(path_, sizeof path_, "%s%s", stem, kExtension);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof path_) {
     // Only the 80-byte stem of a start request comes here, which always fits.
-    g.g_strFilePath[0] = '\0';
+    path_[0] = '\0';
     errno = ENAMETOOLONG;
   } else {
-    g.g_fd = g.ops.open(g.g_strFilePath, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    // Appending by position rather than O_APPEND: the block being filled is rewritten in
+    // place at each sync, which O_APPEND would add again at the end.
+    fd_ = ops_.open(path_, O_WRONLY | O_CREAT, 0644);
   }
-  if (g.g_fd < 0) {
-    g.g_bWriteMode = 0;
+  // Not a file one can seek in (a pipe): its writes fail and are logged like a card's.
+  off_t end = fd_ >= 0 ? lseek(fd_, 0, SEEK_END) : 0;
+  if (end < 0) end = 0;
+  if (fd_ < 0) {
+    write_mode_ = 0;
     *printed = "open file error!!";
     *logged = "StartGpsFileWrite GPS EXIT 7\n";
     return -1;
   }
-  if (WriteHeader(g.g_strFilePath) <= 0) {
+  blocks_.start(fd_, end, path_);
+  if (writeHeader(path_) <= 0) {
     *printed = nullptr;
     *logged = "StartGpsFileWrite GPS EXIT 8\n";
     return -1;
   }
-  g.g_bWriteMode = 1;
+  write_mode_ = 1;
   return 0;
 }
 
-}  // namespace
-
-void TrackSetUp(const TrackHooks &hooks, const TrackFileOps *ops) {
-  g.hooks = hooks;
-  g.ops = ops ? *ops : kRealOps;
+int TrackWriter::createLock() {
+  if (!lock_.load()) lock_ = MakeSem();
+  return lock_.load() ? 0 : -1;
 }
 
-int TrackCreateLock() {
-  if (!g.hndlGpsSem.load()) g.hndlGpsSem = MakeSem();
-  return g.hndlGpsSem.load() ? 0 : -1;
+void TrackWriter::destroyLock() {
+  if (SemHandl_t lock = lock_.exchange(nullptr)) DestroySem(lock);
 }
 
-void TrackDestroyLock() {
-  if (SemHandl_t lock = g.hndlGpsSem.exchange(nullptr)) DestroySem(lock);
-}
-
-bool TrackHasLock() { return g.hndlGpsSem.load() != nullptr; }
-
-void TrackZeroRing() { memset(g_ring.g_arrGpsQueue, 0, sizeof g_ring.g_arrGpsQueue); }
-
-void StartGpsFileWrite(const char *stem, int32_t reserved, int64_t start_tick,
-                       int32_t duration_ms) {
-  (void)reserved;
+void TrackWriter::start(const char *stem, int64_t start_tick, int32_t duration_ms) {
   int64_t at = now();
-  g.g_llProcStart = at;
-  g.g_nRecordingDuration = duration_ms;
+  proc_start_ = at;
+  duration_ms_ = duration_ms;
   if (!stem || !stem[0] || !readerRunning()) return;
   // Without its lock the writer would share the descriptor and the buffer unguarded.
-  if (!TrackHasLock()) return;
-  if (g.g_bWriteMode.load()) StopGpsFileWirte();
+  if (!hasLock()) return;
+  if (write_mode_.load()) stop();
   const char *printed = nullptr, *logged = nullptr;
   {
-    TrackLock lock;
+    Lock lock(*this);
     if (openLocked(stem, start_tick, at, &printed, &logged) == 0) return;
   }
   fatal(printed, logged);
 }
 
-void StopGpsFileWirte() {
-  CloseGpsFd();
+void TrackWriter::stop() {
+  close();
   kv_system("sync &\n");
 }
 
-int CloseGpsFd() {
-  if (!g.g_bWriteMode.load() || !TrackHasLock()) return 0;
+int TrackWriter::close() {
+  if (!write_mode_.load() || !hasLock()) return 0;
   int result;
   {
-    TrackLock lock;
+    Lock lock(*this);
     result = closeLocked();
   }
-  if (result == -1) fatal("fdatasync error!!", "CloseGpsFd GPS EXIT 5\n");
-  if (result == -2) fatal("close file error!!", "CloseGpsFd GPS EXIT 6\n");
-  return result < 0 ? -1 : 0;
+  // A card pulled or failing during a track must not end the daemon: the GPS clock, the
+  // speed and the serial link go on, and the next track works once the card is back.
+  return result;
 }
 
-int ProcessGpsData(const char *sentence) {
+int TrackWriter::process(const char *sentence) {
   if (!sentence) return 1;
   int64_t at = now();
   // Outside a track the ring is the reader's alone. A close that slips in after this test
   // is harmless: the descriptor is then -1 under the lock.
-  if (!g.g_bWriteMode.load() || !TrackHasLock()) {
+  if (!write_mode_.load() || !hasLock()) {
     storeInRing(at, sentence);
     return 1;
   }
-  if (at - g.g_llProcStart.load() > g.g_nRecordingDuration.load()) {
-    StopGpsFileWirte();
+  if (at - proc_start_.load() > duration_ms_.load()) {
+    stop();
     return -1;
   }
-  TrackLock lock;
-  if (g.g_nPreviousTime > 0) {
+  Lock lock(*this);
+  if (pre_event_pending_) {
     writePreviousData();
-    g.g_nPreviousTime = 0;
+    pre_event_pending_ = false;
   }
   storeInRing(at, sentence);
-  if (g.g_fd != -1) appendLine(at - g.g_llTickStart, sentence);
+  if (fd_ != -1) appendLine(at - tick_start_, sentence);
   return 1;
 }
 
-char *GetCurrentWriteFile(char *dest) {
+char *TrackWriter::currentFile(char *dest) {
   if (!dest) return dest;
-  if (!TrackHasLock()) {
+  if (!hasLock()) {
     dest[0] = '\0';
     return dest;
   }
-  TrackLock lock;
-  memcpy(dest, g.g_strFilePath, kGpsPathSize);
+  Lock lock(*this);
+  memcpy(dest, path_, kGpsPathSize);
   return dest;
 }
 
-int WriteHeader(const char *path) {
+int TrackWriter::writeHeader(const char *path) {
   char digits[15] = {};
   // The start's wall-clock time, to the second; the division truncates.
-  GetDateTimeGSensorFormat(digits, static_cast<int>(-(g.g_nPreviousTime / 1000)));
+  GetDateTimeGSensorFormat(digits, static_cast<int>(-(previous_ms_ / 1000)));
   char header[15 + 1 + kGpsPathSize + 1];
   int n = snprintf(header, sizeof header, "%s\n%s\n", digits, fileName(path));
   if (n <= 0 || strlen(digits) != 14) {
@@ -295,6 +277,31 @@ int WriteHeader(const char *path) {
   return n;
 }
 
-bool TrackIsOpen() { return g.g_bWriteMode.load() != 0; }
+// ---- the system's names --------------------------------------------------------------
 
-int TrackRingSize() { return g_ring.g_nDataSize; }
+// Never destroyed: the daemon ends with exit() from any thread, and a track still open
+// then keeps what reached the card rather than waiting for a sync that may never end.
+namespace {
+alignas(TrackWriter) unsigned char g_track_storage[sizeof(TrackWriter)];
+}  // namespace
+
+TrackWriter &TheTrack() {
+  static TrackWriter *track = new (g_track_storage) TrackWriter();
+  return *track;
+}
+
+void TrackSetUp(const TrackHooks &hooks, const TrackFileOps *ops) { TheTrack().setUp(hooks, ops); }
+int TrackCreateLock() { return TheTrack().createLock(); }
+void TrackDestroyLock() { TheTrack().destroyLock(); }
+bool TrackHasLock() { return TheTrack().hasLock(); }
+void TrackZeroRing() { TheTrack().zeroRing(); }
+void StartGpsFileWrite(const char *stem, int32_t, int64_t start_tick, int32_t duration_ms) {
+  TheTrack().start(stem, start_tick, duration_ms);
+}
+void StopGpsFileWirte() { TheTrack().stop(); }
+int CloseGpsFd() { return TheTrack().close(); }
+int ProcessGpsData(const char *sentence) { return TheTrack().process(sentence); }
+char *GetCurrentWriteFile(char *dest) { return TheTrack().currentFile(dest); }
+int WriteHeader(const char *path) { return TheTrack().writeHeader(path); }
+bool TrackIsOpen() { return TheTrack().isOpen(); }
+int TrackRingSize() { return TheTrack().ringSize(); }

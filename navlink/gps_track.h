@@ -7,8 +7,10 @@
 //   <ms>:<sentence>           every accepted sentence: its tick minus the start tick,
 //   ...                       the sentence as received (with '$' and "*hh", no CR LF)
 // The file is opened for appending (a second start on the same stem adds a second
-// header), written through one 512-byte buffer so that the card only sees whole 512-byte
-// writes while the track runs, and synced once when it closes.
+// header) and written through the shared block writer (kv_block_writer.hpp): whole
+// 512-byte writes, and once a second the block being filled and a sync, from a thread of
+// the writer's own, so that a power cut loses at most the last second and a slow card
+// never holds up the GPS reader. The close writes the rest and syncs once more.
 //
 // Two threads use it: the GPS reader (ProcessGpsData, and the close when the duration has
 // run out) and the message thread (start, stop). The descriptor, the buffer and the
@@ -20,6 +22,10 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <memory>
+
+#include "kv_block_writer.hpp"
+#include "sem_util.h"
 
 // The ring: the most recent sentences with their tick of receipt.
 inline constexpr int kGpsRingEntries = 240;
@@ -48,11 +54,83 @@ struct TrackHooks {
 // card fail at each of them.
 struct TrackFileOps {
   int (*open)(const char *path, int flags, mode_t mode);
-  ssize_t (*write)(int fd, const void *buf, size_t n);
+  ssize_t (*pwrite)(int fd, const void *buf, size_t n, off_t offset);
   int (*fdatasync)(int fd);
   int (*close)(int fd);
 };
 
+// Blocks held for the card: the pre-event part of a full ring of ordinary sentences
+// (about 20 KB) and many seconds of a stalled card at 5 Hz.
+inline constexpr int kGpsHeldBlocks = 128;
+
+// One track writer and its ring. The daemon has one (TheTrack(), behind the system's
+// function names below); a test makes a fresh one per case.
+class TrackWriter {
+ public:
+  // Null `ops`: the real file calls.
+  explicit TrackWriter(const TrackHooks &hooks = {}, const TrackFileOps *ops = nullptr);
+  ~TrackWriter();
+  TrackWriter(const TrackWriter &) = delete;
+  TrackWriter &operator=(const TrackWriter &) = delete;
+  void setUp(const TrackHooks &hooks, const TrackFileOps *ops);
+
+  int createLock();
+  void destroyLock();
+  bool hasLock() const { return lock_.load() != nullptr; }
+  void zeroRing();
+
+  void start(const char *stem, int64_t start_tick, int32_t duration_ms);
+  void stop();
+  int close();
+  int process(const char *sentence);
+  char *currentFile(char *dest);
+  int writeHeader(const char *path);
+
+  bool isOpen() const { return write_mode_.load() != 0; }
+  int ringSize() const { return ring_size_; }
+  // Syncs of the open track so far (the close's own not counted).
+  int syncCount() const { return blocks_.syncCount(); }
+
+ private:
+  class Lock;
+  void storeInRing(int64_t tick, const char *sentence);
+  void append(const char *text, size_t n);
+  void appendLine(int64_t offset, const char *sentence);
+  void writePreviousData();
+  void fatal(const char *printed, const char *logged);
+  void clearFirstTimeSynced();
+  bool readerRunning() const;
+  int64_t now() const;
+  int closeLocked();
+  int openLocked(const char *stem, int64_t start_tick, int64_t at, const char **printed,
+                 const char **logged);
+
+  TrackHooks hooks_;
+  TrackFileOps ops_;
+  std::atomic<SemHandl_t> lock_{nullptr};
+  std::atomic<int> write_mode_{0};
+  // The request's tick and the duration are set by the message thread and read by the
+  // GPS reader at every sentence.
+  std::atomic<int64_t> proc_start_{0};
+  std::atomic<int32_t> duration_ms_;
+  // Under the track lock.
+  int fd_ = -1;
+  char path_[kGpsPathSize] = {};
+  int64_t tick_start_ = 0;
+  int64_t previous_ms_ = 0;         // how far the start lies before the request (the header)
+  bool pre_event_pending_ = false;  // the ring's part since the start is still to be written
+  std::array<kv::BlockWriter::Block, kGpsHeldBlocks> held_ = {};
+  kv::BlockWriter blocks_;
+  // The ring: the GPS reader's, and the pre-event pass's under the track lock.
+  GpsRingEntry ring_[kGpsRingEntries] = {};
+  int ring_next_ = 0;  // next slot to fill
+  int ring_size_ = 0;  // filled slots, at most 240
+};
+
+// The daemon's track writer.
+TrackWriter &TheTrack();
+
+// The system's names, over TheTrack().
 // Sets the hooks and the file calls (null `ops`: the real ones). Call before anything else.
 void TrackSetUp(const TrackHooks &hooks, const TrackFileOps *ops);
 

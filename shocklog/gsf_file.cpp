@@ -6,38 +6,23 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "kv_block_writer.hpp"
 #include "sem_util.h"
 
 namespace {
 
-constexpr size_t kBlockSize = 512;
 constexpr off_t kCountOffset = offsetof(GSF_HEADER, nRecordCount);
 constexpr char kExtension[] = ".gsf";
+// 16 KB: over two minutes of samples while a card stalls, far beyond its worst sync.
+constexpr int kHeldBlocks = 32;
 
 struct Writer {
   char strFilePath[kGsfPathSize] = {};
   int g_fd = -1;
-  unsigned char g_buffer[kBlockSize] = {};
-  size_t g_nBufferPos = 0;
+  std::array<kv::BlockWriter::Block, kHeldBlocks> held = {};
+  kv::BlockWriter blocks{held};
   SemHandl_t hndlWriteSem = nullptr;
 } g;
-
-// One block (or the final partial one) to the file. A short write is continued so that
-// a block is never cut in the middle; any other failure is left for the close to show.
-void writeOut(const unsigned char *data, size_t n) {
-  while (n > 0) {
-    ssize_t done = write(g.g_fd, data, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return;
-    data += done;
-    n -= static_cast<size_t>(done);
-  }
-}
-
-void flushBuffer() {
-  if (g.g_nBufferPos > 0) writeOut(g.g_buffer, g.g_nBufferPos);
-  g.g_nBufferPos = 0;
-}
 
 const char *fileName(const char *path) {
   const char *slash = strrchr(path, '/');
@@ -66,11 +51,13 @@ int GsfSetPath(const char *stem) {
 }
 
 int GsfOpen() {
-  g.g_nBufferPos = 0;
   // Truncated: a file left under the same name must not keep its old tail behind the
   // new end marker.
   g.g_fd = open(g.strFilePath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  return g.g_fd >= 0 ? 0 : -1;
+  if (g.g_fd < 0) return -1;
+  // Without its syncing thread the writer still writes everything at the close.
+  g.blocks.start(g.g_fd, 0, g.strFilePath);
+  return 0;
 }
 
 void GsfWriteHeader(const char *date_time) {
@@ -84,19 +71,8 @@ void GsfWriteHeader(const char *date_time) {
 }
 
 void GsfAppend(const void *data, size_t n) {
-  const auto *bytes = static_cast<const unsigned char *>(data);
-  SemWait(g.hndlWriteSem);
-  while (g.g_nBufferPos + n > kBlockSize) {
-    size_t fits = kBlockSize - g.g_nBufferPos;
-    memcpy(g.g_buffer + g.g_nBufferPos, bytes, fits);
-    writeOut(g.g_buffer, kBlockSize);
-    g.g_nBufferPos = 0;
-    bytes += fits;
-    n -= fits;
-  }
-  memcpy(g.g_buffer + g.g_nBufferPos, bytes, n);
-  g.g_nBufferPos += n;
-  SemRelease(g.hndlWriteSem);
+  kv::SemHold held(g.hndlWriteSem);
+  g.blocks.append(data, n);
 }
 
 void GsfWriteRecord(const GSF_RECORD &record) { GsfAppend(&record, sizeof record); }
@@ -104,9 +80,11 @@ void GsfWriteRecord(const GSF_RECORD &record) { GsfAppend(&record, sizeof record
 int GsfClose(int32_t count) {
   uint32_t marker = kGsfEndMarker;
   GsfAppend(&marker, sizeof marker);
-  SemWait(g.hndlWriteSem);
-  flushBuffer();
-  SemRelease(g.hndlWriteSem);
+  {
+    // What the card refused is left for the sync to show.
+    kv::SemHold held(g.hndlWriteSem);
+    g.blocks.finish();
+  }
 
   if (lseek(g.g_fd, kCountOffset, SEEK_SET) < 0) {
     printf("lseek file error 2!!");
@@ -128,6 +106,8 @@ int GsfClose(int32_t count) {
   }
   return 0;
 }
+
+int GsfSyncCount() { return g.blocks.syncCount(); }
 
 void GsfRemove() {
   if (g.strFilePath[0]) unlink(g.strFilePath);

@@ -1,7 +1,14 @@
 // The G-sensor data file beside a recording (stem + ".gsf"): a 524-byte header, one
 // 32-byte record per sample, a 4-byte end marker, all little-endian. Everything goes
-// through one 512-byte buffer, so while the recorder runs the SD card sees only whole
-// 512-byte writes; the last partial block and the record count are written at close.
+// through the shared block writer (kv_block_writer.hpp): the card sees whole 512-byte
+// writes, and once a second the block being filled and a sync, so that a power cut takes
+// at most the last second; the sampling thread never waits for the card.
+//
+// The record count in the header stays 0 until the close, also across those syncs: a 0
+// tells every reader that the file was not closed (a cut or a kill) and that the records
+// are to be counted from the file's length, as before. Refreshing it at each sync would
+// rewrite the first block 60 times a minute beside the data, and a cut in the middle of
+// a sync could leave a count ahead of the records that reached the card.
 #pragma once
 
 #include <stddef.h>
@@ -33,6 +40,9 @@ void GsfWriteRecord(const GSF_RECORD &record);
 // Ends the file: end marker, the rest of the buffer, `count` into the header, fdatasync,
 // close. 0, or 1 after printing the message of the step that failed.
 int GsfClose(int32_t count);
+
+// Syncs of the file so far (the close's own not counted), for the card-wear report.
+int GsfSyncCount();
 
 // Removes the (closed) file.
 void GsfRemove();

@@ -42,6 +42,7 @@
 #include "kv_demo_watch.h"
 #include "kv_server_record.h"
 #include "nmea_feed.h"
+#include "sandbox_card.h"
 #include "sandbox_link.h"
 #include "sandbox_wifi.h"
 #include "standin.h"
@@ -71,6 +72,7 @@ constexpr auto kBrakeAt = 15s;
 constexpr int kPreEventMs = 10000;
 constexpr auto kEventRunsFor = 9s;
 constexpr auto kCalledOffAfter = 3s;
+constexpr auto kPowerGoesAfter = 3s;    // after the jolt of the crash
 constexpr auto kGiveUpAfterHang = 75s;  // the restart comes 40 to 50 s after the hang
 constexpr int kSecondsBetweenProgress = 5;
 
@@ -157,6 +159,7 @@ class Demo {
       rearRecording();
       eventRecording();
       calledOffRecording();
+      powerCut();
       exportViews();
       hangAndRestart();
     }
@@ -214,6 +217,7 @@ class Demo {
           roots_[0].c_str());
       return false;
     }
+    mountFailingCard();
     watch_ = std::make_unique<kvdemo::BoardWatch>(*units_, timeline_, promises_);
     timeline_.act("Two camera units come up");
     bool up = startUnit(front()) && startUnit(rear());
@@ -259,6 +263,7 @@ class Demo {
     for (auto &[unit, pid] : sentinels_) unit->board.kill(pid);
     if (watch_) takeWatchFindings();
     watch_.reset();
+    card_.reset();   // the front's card folder then holds what the card held
     units_.reset();  // the boards stay (KV_KEEP_SANDBOX), each says so
   }
 
@@ -383,6 +388,56 @@ class Demo {
     if (made && gone) promises_.see("called-off", baseName(stem));
   }
 
+  // Where the machine has root and /dev/fuse, the front's card is one that keeps only
+  // what was synced, so that the demo can cut the power.
+  void mountFailingCard() {
+    std::string why = kvsim::Card::unavailable();
+    if (why.empty()) card_ = std::make_unique<kvsim::Card>(front().board);
+    if (!card_ || !card_->mounted()) {
+      printf("(no power cut in this demo: %s)\n",
+             why.empty() ? "the card did not mount" : why.c_str());
+      card_.reset();
+      return;
+    }
+    promises_.promise("power-cut",
+                      "a power cut 3 s after a crash's jolt left the event's track and G-forces "
+                      "up to the last second");
+  }
+
+  // A crash: the jolt, an event recording, and a few seconds later the power is gone. The
+  // card keeps what was synced; the programs are gone with the power.
+  void powerCut() {
+    if (!card_) return;
+    waitFor(2s);
+    timeline_.act("A crash: a jolt, and 3 s later the front's power is gone");
+    front().board.setControl("gsensor_feeder", "brake", "");
+    std::string stem =
+        startRecording("start kind=impact pre=" + std::to_string(kPreEventMs) + " length=60000\n");
+    std::string start_line = watch_ ? watch_->lastStart() : "";
+    waitFor(kPowerGoesAfter);
+    int64_t cut = kv::tick_ms();
+    card_->powerCut();
+    pid_t shocklog = static_cast<pid_t>(atoi(kvdemo::wordAfter(start_line, "shocklog").c_str()));
+    if (shocklog > 0) kill(shocklog, SIGKILL);
+    front().board.kill(front().navlink);
+    card_->powerOn();
+    say("power", "gone " + std::to_string(kPowerGoesAfter.count()) +
+                     " s after the jolt; kv_shocklog and kv_navlink with it");
+    int64_t cut_at = cut - atoll(eventCommandLineTick(start_line).c_str());
+    auto t = kvdemo::readTrack(stem + ".gps", kPreEventMs);
+    auto g = kvdemo::readGSensor(stem + ".gsf");
+    std::string kept = "track " + std::to_string(t.lines) + " lines up to +" +
+                       std::to_string(t.last_ms) + " ms, G-forces " + std::to_string(g.records) +
+                       " records up to +" + std::to_string(g.last_ms) + " ms, of +" +
+                       std::to_string(cut_at) + " ms recorded";
+    say("card", baseName(stem) + " after the cut: " + kept);
+    bool whole = t.lines > 0 && t.first_ms < 1500 && t.last_ms >= cut_at - 2000 && g.records > 0 &&
+                 g.first_ms < 500 && g.last_ms >= cut_at - 1500;
+    if (!stem.empty() && whole) promises_.see("power-cut", kept);
+    kvsim::sendRecordRequests(front().board, "stop\n");
+    front().startNavlink();  // the unit is back
+  }
+
   void exportViews() {
     timeline_.act("kv_export turns the front's recordings into views");
     export_dir_ = folder_ + "/exported";
@@ -504,6 +559,7 @@ class Demo {
   std::vector<std::string> roots_;
   std::unique_ptr<kvsim::TwoUnits> units_;
   std::unique_ptr<kvdemo::BoardWatch> watch_;
+  std::unique_ptr<kvsim::Card> card_;
   std::vector<std::pair<RecorderUnit *, pid_t>> sentinels_;
   std::vector<kvsim::Sentence> drive_;
   std::thread feeder_;

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ipc.h>
+#include <sys/mount.h>
 #include <sys/msg.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -66,6 +67,9 @@ int removeLeftoverSandboxes(const std::string &folder) {
     if (!ownedByMe(entry.path()) || !readOwner(root, owner)) continue;
     if (stillRuns(owner.pid)) continue;
     for (int key : owner.keys) removeIpcOf(root, key);
+    // A failing card whose program was killed with its test leaves a dead mount: detach
+    // it, so that the removal stays inside the sandbox's own folder.
+    for (const char *card : {"/mnt/mmc", "/mnt/nand"}) umount2((root + card).c_str(), MNT_DETACH);
     std::error_code rm;
     fs::remove_all(entry.path(), rm);
     if (!rm) ++removed;

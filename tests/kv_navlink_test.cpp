@@ -622,10 +622,11 @@ TEST(KvNavlinkFailure, a_track_that_cannot_be_opened_ends_the_daemon) {
   EXPECT_EQ(unit.cfg().gps_proc_alive, 0);
 }
 
-TEST(KvNavlinkFailure, a_track_that_cannot_be_synced_ends_the_daemon) {
+// A track the card cannot take (here a pipe, which can be neither written by position nor
+// synced): the daemon logs what failed and goes on, as after a pulled card.
+TEST(KvNavlinkFailure, a_track_that_cannot_be_synced_ends_nothing) {
   FrontUnit unit;
   unit.start();
-  // A track whose sync fails: a pipe in the folder. The test drains it as it fills.
   std::string fifo = unit.board.path(unit.trackPath());
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -634,17 +635,11 @@ TEST(KvNavlinkFailure, a_track_that_cannot_be_synced_ends_the_daemon) {
   unit.feed(capture("rollover_1hz.nmea"), {.speed = 0});
   unit.settle();
   unit.request("stop");
-  int status = unit.board.wait(unit.daemon, 5000ms);
-  ASSERT_NE(status, -1);
-  EXPECT_EQ(Sandbox::exitCode(status), 1);
+  EXPECT_EQ(unit.board.wait(unit.daemon, 1000ms), -1) << "the daemon ended";
   EXPECT_EQ(unit.board.stdoutOf(unit.daemon), "fdatasync error!!");
-  EXPECT_TRUE(contains(unit.lastLog(), "CloseGpsFd GPS EXIT 5\n"));
-  EXPECT_EQ(unit.cfg().gps_proc_alive, 0);
-  char buf[4096];
-  std::string got;
-  for (ssize_t n; (n = read(reader, buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+  EXPECT_TRUE(contains(unit.lastLog(), "fdatasync failed: Invalid argument\n")) << unit.lastLog();
+  EXPECT_EQ(unit.cfg().gps_proc_alive, 1);
   close(reader);
-  EXPECT_TRUE(gpstrack::parse(got).valid) << "what reached the card stays whole";
 }
 
 TEST(KvNavlinkFailure, a_daemon_killed_in_a_track_leaves_only_valid_lines) {

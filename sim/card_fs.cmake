@@ -1,0 +1,19 @@
+# The card that fails as SD cards fail (sim/card_fs.cpp): a FUSE file system, built where
+# libfuse3 is installed (Debian: libfuse3-dev, and fuse3 to run it). Not for the board's
+# processor: the card stays on the workstation.
+if(NOT CMAKE_CROSSCOMPILING)
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(FUSE3 QUIET IMPORTED_TARGET fuse3)
+  endif()
+  if(FUSE3_FOUND)
+    kv_standin(kv_cardfs card_fs.cpp)
+    target_link_libraries(kv_cardfs PRIVATE PkgConfig::FUSE3)
+  elseif("$ENV{CI}" STREQUAL "true")
+    message(FATAL_ERROR "libfuse3 not found (Debian: libfuse3-dev fuse3): the card's faults "
+                        "must be tested in CI")
+  else()
+    message(WARNING "libfuse3 not found (Debian: libfuse3-dev fuse3): the card's fault tests "
+                    "will skip")
+  endif()
+endif()

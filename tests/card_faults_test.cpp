@@ -1,0 +1,345 @@
+// A recording on a card that fails as SD cards fail (sim/card_fs.cpp, a FUSE file system
+// over the sandbox's /mnt/mmc): what a power cut leaves of the track and the G-sensor
+// file, a slow card that must not disturb the sampling or the GPS intake, and a full, a
+// read-only and a pulled card under each writer (the recording's files, the flash log,
+// storage housekeeping).
+// ctest-cost: 16
+// board-test: host only (a FUSE mount on the workstation; kv_server's stand-in starts
+// kv_shocklog as a workstation process does)
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KVLog.h"
+#include "gps_track_reader.h"
+#include "gsf_reader.h"
+#include "kv_common_util.h"
+#include "kv_server_record.h"
+#include "nmea_feed.h"
+#include "sandbox_card.h"
+#include "sandbox_link.h"
+#include "standin.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using kvsim::Card;
+using kvsim::RecorderUnit;
+
+// Without root or /dev/fuse the card cannot be mounted: skipped, but never in CI.
+#define REQUIRE_CARD()                                    \
+  do {                                                    \
+    std::string why = Card::unavailable();                \
+    if (!why.empty()) {                                   \
+      const char *ci = getenv("CI");                      \
+      if (ci && std::string(ci) == "true") FAIL() << why; \
+      GTEST_SKIP() << why;                                \
+    }                                                     \
+  } while (0)
+
+int64_t tick() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::string wordOf(const std::string &line, const std::string &key) {
+  size_t at = line.find(" " + key + "=");
+  if (at == std::string::npos) return "";
+  at += key.size() + 2;
+  return line.substr(at, line.find(' ', at) - at);
+}
+
+// "$GPRMC,hhmmss.ss,..." -> milliseconds of the day.
+int64_t rmcTime(const std::string &sentence) {
+  if (sentence.rfind("$GPRMC,", 0) != 0) return -1;
+  std::string t = sentence.substr(7, sentence.find(',', 7) - 7);
+  if (t.size() < 6) return -1;
+  int64_t ms = ((std::stoi(t.substr(0, 2)) * 60 + std::stoi(t.substr(2, 2))) * 60 +
+                std::stoi(t.substr(4, 2))) *
+               1000;
+  if (t.size() > 7) ms += std::lround(std::stod("0" + t.substr(6)) * 1000);
+  return ms;
+}
+
+// A front unit whose card is the FUSE card, kv_navlink up, the G-sensor moving and the GPS
+// port fed a drive in the background.
+struct CardUnit {
+  explicit CardUnit(int rate_hz, double speed) {
+    unit.board.startServer("gsensor_feeder");
+    EXPECT_TRUE(card.mounted());
+    EXPECT_TRUE(unit.startNavlink());
+    kvsim::DriveOptions o;
+    o.rate_hz = rate_hz;
+    o.seconds = 120;
+    drive = kvsim::generateDrive(o);
+    feeder = std::thread(
+        [this, speed] { kvsim::NmeaFeeder(unit.gps).play(drive, {.speed = speed}, &stop); });
+  }
+  ~CardUnit() {
+    stop = true;
+    feeder.join();
+  }
+  void request(const std::string &lines) {
+    ASSERT_TRUE(kvsim::sendRecordRequests(unit.board, lines)) << lines;
+  }
+  std::string startLine() const {
+    for (const auto &line : unit.board.serverLog("kv_server"))
+      if (line.rfind("record start ", 0) == 0) return line;
+    return "";
+  }
+  // The start tick of the recording, from kv_shocklog's command line in the log.
+  int64_t startTick() const {
+    std::string args = startLine().substr(startLine().find(" args=") + 6);
+    size_t first = args.find(' '), second = args.find(' ', first + 1);
+    return atoll(args.substr(second + 1).c_str());
+  }
+
+  RecorderUnit unit{DEVICE_2CH_FRONT, nullptr};
+  Card card{unit.board};
+  std::vector<kvsim::Sentence> drive;
+  std::atomic<bool> stop{false};
+  std::thread feeder;
+};
+
+void printWear(const char *what, const Card::FileStats &s, double minutes) {
+  printf("card wear, %s: %.0f syncs/min, %.0f bytes/min, %lld writes (%lld whole blocks)\n", what,
+         static_cast<double>(s.syncs) / minutes, static_cast<double>(s.bytes) / minutes, s.writes,
+         s.whole);
+}
+
+TEST(CardPowerCut, a_cut_mid_recording_leaves_both_files_up_to_the_last_second) {
+  REQUIRE_CARD();
+  CardUnit front(1, 2.0);           // a fix every 500 ms
+  std::this_thread::sleep_for(5s);  // the receiver's ring and kv_server's history fill
+  front.request("start kind=impact pre=4000 length=60000\n");
+  std::this_thread::sleep_for(6s);
+
+  int64_t cut = tick();
+  front.card.powerCut();
+  kill(static_cast<pid_t>(atoi(wordOf(front.startLine(), "shocklog").c_str())), SIGKILL);
+  front.unit.board.kill(front.unit.navlink);
+  front.card.powerOn();
+
+  std::string stem = wordOf(front.startLine(), "stem");
+  int64_t cut_at = cut - front.startTick();
+  ASSERT_GT(cut_at, 9000);
+
+  std::string stem_on_board = stem.substr(front.unit.board.root().size());
+  auto track = gpstrack::parse(front.unit.board.read(stem_on_board + ".gps"));
+  auto gsf = gsf::parse(front.unit.board.read(stem_on_board + ".gsf"));
+  size_t records = gsf ? gsf->records.size() : 0;
+  printf(
+      "power cut %lld ms after the start tick: track %zu lines up to %lld ms, G-sensor %zu "
+      "records up to %lld ms\n",
+      static_cast<long long>(cut_at), track.lines.size(),
+      static_cast<long long>(track.lines.empty() ? -1 : track.lines.back().offset), records,
+      static_cast<long long>(records ? gsf->records.back().time : -1));
+
+  // The track: from the seconds before the request on, up to a second before the cut.
+  // Sentences come every 500 ms, and a sync may still be on its way when the power goes.
+  ASSERT_TRUE(track.valid);
+  ASSERT_FALSE(track.lines.empty()) << "nothing of the track survived";
+  EXPECT_LT(track.lines.front().offset, 1000) << "the seconds before the event";
+  EXPECT_GE(track.lines.back().offset, cut_at - 1000 - 500 - 100);
+
+  // The G-sensor file: header, the records up to a second before the cut (a sample every
+  // 250 ms), the count still 0 and no end marker: the file says it was not closed.
+  ASSERT_TRUE(gsf.has_value()) << "nothing of the G-sensor file survived";
+  ASSERT_FALSE(gsf->records.empty());
+  EXPECT_EQ(gsf->count, 0);
+  EXPECT_FALSE(gsf->end_marker);
+  EXPECT_LT(gsf->records.front().time, 1000) << "the seconds before the event";
+  EXPECT_GE(gsf->records.back().time, cut_at - 1000 - 250 - 100);
+}
+
+// Every sync takes 500 ms: the samples keep their 250 ms, every sentence of a 5 Hz
+// receiver reaches the track, and the card still sees whole blocks and at most a sync a
+// second per file.
+TEST(CardSlow, a_sync_of_500_ms_delays_no_sample_and_no_sentence) {
+  REQUIRE_CARD();
+  CardUnit front(5, 1.0);
+  std::this_thread::sleep_for(2s);
+  front.card.slow(0, 500);
+  int64_t began = tick();
+  front.request("start kind=impact pre=0 length=60000\n");
+  std::this_thread::sleep_for(12s);
+  front.request("stop\n");
+  double minutes = static_cast<double>(tick() - began) / 60000.0;
+
+  std::string stem = wordOf(front.startLine(), "stem").substr(front.unit.board.root().size());
+  auto gsf = gsf::parse(front.unit.board.read(stem + ".gsf"));
+  ASSERT_TRUE(gsf.has_value());
+  ASSERT_GT(gsf->records.size(), 40u);
+  for (size_t k = 1; k < gsf->records.size(); ++k)
+    EXPECT_LE(gsf->records[k].time - gsf->records[k - 1].time, 300) << "sample " << k;
+
+  auto track = gpstrack::parse(front.unit.board.read(stem + ".gps"));
+  int64_t last = -1;
+  int fixes = 0;
+  for (const auto &line : track.lines) {
+    int64_t t = rmcTime(line.sentence);
+    if (t < 0) continue;
+    if (last >= 0) {
+      EXPECT_EQ(t - last, 200) << "a fix missing before " << line.sentence;
+    }
+    last = t;
+    ++fixes;
+  }
+  EXPECT_GT(fixes, 50);
+
+  auto stats = front.card.stats();
+  for (const char *ext : {".gps", ".gsf"}) {
+    std::string file = stem.substr(std::string("/mnt/mmc").size()) + ext;
+    ASSERT_EQ(stats.count(file), 1u) << file;
+    const auto &s = stats[file];
+    printWear(ext, s, minutes);
+    EXPECT_LE(static_cast<double>(s.syncs), 60 * minutes + 1) << ext;
+    EXPECT_GE(static_cast<double>(s.syncs), 20 * minutes) << ext << ": synced at all";
+    // Whole blocks, except the block being filled at each sync and the close's.
+    EXPECT_LE(s.writes - s.whole, s.syncs + 2) << ext;
+  }
+}
+
+// ---- the fault matrix ----------------------------------------------------------------
+
+// A card fault in the middle of a recording: kv_shocklog and kv_navlink neither crash nor
+// hang, the log names what failed, an earlier recording is untouched, and once the card
+// is back (or space freed) the next recording is whole.
+struct Fault {
+  const char *name;
+  void (*apply)(Card &);
+  void (*clear)(Card &);
+  const char *logged;  // in the log once the fault is met
+};
+
+const Fault kFaults[] = {
+    {"full", [](Card &c) { c.fillAfter(0); }, [](Card &c) { c.fillAfter(-1); },
+     "write failed: No space left on device"},
+    {"read_only", [](Card &c) { c.readOnly(true); }, [](Card &c) { c.readOnly(false); },
+     "write failed: Read-only file system"},
+    {"pulled",
+     [](Card &c) {
+       c.pull();
+       std::this_thread::sleep_for(500ms);
+       c.gone();
+     },
+     [](Card &c) { c.insert(); }, "write failed: Input/output error"},
+};
+
+class CardFault : public testing::TestWithParam<Fault> {};
+
+constexpr char kEarlier[] = "20240507143519\nEARLIER.gps\n0:$GPX*00\n";
+
+void writeSynced(const std::string &path, const std::string &text) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  EXPECT_EQ(fdatasync(fd), 0);
+  close(fd);
+}
+
+TEST_P(CardFault, ends_no_program_damages_nothing_else_and_the_next_recording_is_whole) {
+  REQUIRE_CARD();
+  const Fault &fault = GetParam();
+  CardUnit front(1, 2.0);
+  auto &board = front.unit.board;
+  writeSynced(board.path("/mnt/mmc/Recordings/EARLIER.gps"), kEarlier);
+  front.request("start kind=always pre=0 length=60000\n");
+  std::this_thread::sleep_for(2s);
+  fault.apply(front.card);
+  std::this_thread::sleep_for(2500ms);
+  front.request("stop\n");
+  auto stops = board.serverLog("kv_server");
+  EXPECT_NE(stops.back().find("shocklog_exit="), std::string::npos);
+  EXPECT_EQ(stops.back().find("shocklog_exit=-1"), std::string::npos) << "kv_shocklog hung";
+  EXPECT_NE(board.flashLogs().find(fault.logged), std::string::npos) << board.flashLogs();
+
+  fault.clear(front.card);
+  if (!board.running(front.unit.navlink)) {
+    ADD_FAILURE() << "kv_navlink ended: " << board.stdoutOf(front.unit.navlink);
+    ASSERT_TRUE(front.unit.startNavlink());
+  }
+  EXPECT_EQ(board.read("/mnt/mmc/Recordings/EARLIER.gps"), kEarlier);
+  front.request("start kind=always pre=0 length=60000\n");
+  std::this_thread::sleep_for(2s);
+  front.request("stop\n");
+  std::string stem;
+  for (const auto &line : board.serverLog("kv_server"))
+    if (line.rfind("record start ", 0) == 0) stem = wordOf(line, "stem");
+  stem = stem.substr(board.root().size());
+  auto gsf = gsf::parse(board.read(stem + ".gsf"));
+  ASSERT_TRUE(gsf.has_value()) << stem;
+  EXPECT_TRUE(gsf->end_marker);
+  EXPECT_EQ(gsf->count, static_cast<int>(gsf->records.size()));
+  EXPECT_GE(gsf->records.size(), 6u);
+  auto track = gpstrack::parse(board.read(stem + ".gps"));
+  EXPECT_TRUE(track.valid);
+  EXPECT_GE(track.lines.size(), 6u) << board.flashLogs();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, CardFault, testing::ValuesIn(kFaults),
+                         [](const testing::TestParamInfo<Fault> &p) { return p.param.name; });
+
+// The hourly log on a failing flash: no line is lost (standard error takes it; a write
+// the flash refused is first named in one line) and the flash takes lines again once it
+// is back.
+TEST_P(CardFault, the_flash_log_loses_no_line_and_says_what_failed) {
+  REQUIRE_CARD();
+  const Fault &fault = GetParam();
+  kvsim::Sandbox board;
+  kvsim::writeBoardDefaults(board);
+  Card flash(board, "/mnt/nand");
+  ASSERT_TRUE(flash.mounted());
+  KVLogSetWriteFile(1);
+  KVLog("before the fault\n");
+  fault.apply(flash);
+  testing::internal::CaptureStderr();
+  KVLog("during the fault 1\n");
+  KVLog("during the fault 2\n");
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("during the fault 1\n"), std::string::npos) << said;
+  EXPECT_NE(said.find("during the fault 2\n"), std::string::npos) << said;
+  EXPECT_EQ(said.find("KVLog: "), said.rfind("KVLog: ")) << "at most one line says why: " << said;
+  fault.clear(flash);
+  KVLog("after the fault\n");
+  EXPECT_NE(board.flashLogs().find("after the fault\n"), std::string::npos) << board.flashLogs();
+}
+
+// Storage housekeeping on a failing card that is still there reports the failure and
+// deletes nothing else. (On a pulled card "rm -rf" finds nothing and reports success.)
+class CardThere : public CardFault {};
+
+TEST_P(CardThere, a_deletion_on_a_failing_card_is_reported_and_harms_nothing_else) {
+  REQUIRE_CARD();
+  const Fault &fault = GetParam();
+  kvsim::Sandbox board;
+  board.mkdir("/mnt/mmc/Recordings");
+  Card card(board);
+  ASSERT_TRUE(card.mounted());
+  for (const char *name : {"A.gps", "B.gps"})
+    writeSynced(board.path("/mnt/mmc/Recordings/") + name, kEarlier);
+  fault.apply(card);
+  std::string a = board.path("/mnt/mmc/Recordings/A.gps");
+  int status = KVDeleteFile(a.data());
+  fault.clear(card);
+  if (board.exists("/mnt/mmc/Recordings/A.gps")) {
+    EXPECT_NE(status, 0) << "a deletion that did not happen is reported";
+  }
+  EXPECT_EQ(board.read("/mnt/mmc/Recordings/B.gps"), kEarlier);
+  EXPECT_EQ(KVDeleteFile(a.data()), 0);
+  EXPECT_FALSE(board.exists("/mnt/mmc/Recordings/A.gps"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, CardThere, testing::ValuesIn(kFaults, kFaults + 2),
+                         [](const testing::TestParamInfo<Fault> &p) { return p.param.name; });
+
+}  // namespace

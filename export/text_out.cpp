@@ -125,6 +125,19 @@ std::string csvCell(std::string_view text) {
   return out + "\"";
 }
 
+std::string href(std::string_view path) {
+  std::string out;
+  for (unsigned char c : path) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 c == '-' || c == '_' || c == '.' || c == '~' || c == '/';
+    if (plain)
+      out += static_cast<char>(c);
+    else
+      appendf(out, "%%%02X", c);
+  }
+  return out;
+}
+
 int64_t utcMs(int year, int month, int day, int hour, int minute, int second, int ms) {
   int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
   return ((days * 24 + hour) * 60 + minute) * 60000 + second * 1000 + ms;

@@ -24,6 +24,10 @@ std::string jsonText(std::string_view text);
 // One CSV cell, quoted when it holds a comma, a quote or a line break.
 std::string csvCell(std::string_view text);
 
+// A relative link (a file name, or folders and a name joined by '/'), percent-escaped
+// wherever a URL needs it.
+std::string href(std::string_view path);
+
 // "2024-05-07T12:35:19.200Z" for milliseconds since 1970-01-01 UTC.
 std::string utcText(int64_t utc_ms);
 // Milliseconds since 1970-01-01 UTC of a calendar date and time (proleptic Gregorian).

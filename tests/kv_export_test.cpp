@@ -367,14 +367,17 @@ TEST(ExportTrack, csv_and_geojson_hold_a_row_and_a_position_per_fix) {
   auto rows = csvRows(ex.output(std::string(kStem) + ".track.csv"));
   ASSERT_EQ(rows.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) {
-    ASSERT_EQ(rows[i].size(), 11u) << "row " << i;
+    ASSERT_EQ(rows[i].size(), 12u) << "row " << i;
     EXPECT_EQ(msOf(rows[i][0]), want[i].offset_ms) << "row " << i;
     EXPECT_EQ(rows[i][1], isoUtc(want[i].utc_ms)) << "row " << i;
-    EXPECT_NEAR(std::stod(rows[i][3]), want[i].lat, 1e-7) << "row " << i;
-    EXPECT_NEAR(std::stod(rows[i][5]), want[i].knots * 1.852, 0.01) << "row " << i;
+    // The file's header says 14:35:19 local for a start at 12:35:19 UTC.
+    EXPECT_EQ(isoMs(rows[i][2]), want[i].utc_ms + 2 * 3600000) << "row " << i;
+    EXPECT_TRUE(rows[i][2].ends_with("+02:00")) << rows[i][2];
+    EXPECT_NEAR(std::stod(rows[i][4]), want[i].lat, 1e-7) << "row " << i;
+    EXPECT_NEAR(std::stod(rows[i][6]), want[i].knots * 1.852, 0.01) << "row " << i;
   }
   std::string json = ex.output(std::string(kStem) + ".geojson");
-  EXPECT_EQ(count(json, "\"MultiLineString\""), 1);
+  EXPECT_EQ(count(json, "\"LineString\""), 2) << "a line for each side of the tunnel";
   std::regex position("\\[(-?[0-9.]+),(-?[0-9.]+),(-?[0-9.]+)\\]");
   auto n = std::distance(std::sregex_iterator(json.begin(), json.end(), position),
                          std::sregex_iterator());
@@ -530,34 +533,70 @@ TEST(ExportPicture, a_stretch_of_a_single_fix_is_drawn_as_a_dot) {
 
 // ---- a recordings folder ------------------------------------------------------------
 
-TEST(ExportFolder, one_page_shows_every_recording_and_links_only_files_that_exist) {
+// The relative links (href, src) of a page, percent-escapes undone.
+std::vector<std::string> localLinks(const std::string &page) {
+  static const std::regex kLink("(?:href|src)=\"([^\"#]+)\"");
+  std::vector<std::string> out;
+  for (std::sregex_iterator it(page.begin(), page.end(), kLink), end; it != end; ++it) {
+    std::string link = (*it)[1], plain;
+    if (link.starts_with("http")) continue;
+    for (size_t i = 0; i < link.size(); ++i)
+      if (link[i] == '%' && i + 2 < link.size()) {
+        plain += static_cast<char>(std::stoi(link.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        plain += link[i];
+      }
+    out.push_back(plain);
+  }
+  return out;
+}
+
+TEST(ExportFolder, a_cards_root_gives_an_overview_of_its_trips_and_every_link_of_every_page_works) {
   Exporter ex;
-  const std::string a = "20240507-143519_EVT_D_F", b = "20240507-150000_NOR_D_F",
-                    c = "20240507-151500_MOT_P_R";
+  // A, its rear unit's recording named a second later, B a minute after A (one trip), and
+  // C parked half an hour later (a trip of its own).
+  const std::string a = "20240507-143519_EVT_D_F", a_rear = "20240507-143520_EVT_D_R",
+                    b = "20240507-143619_NOR_D_F", c = "20240507-151500_MOT_P_R";
   ex.put(a + ".gps", trackgen::trackFile(trackgen::drive(50), a + ".gps"));
   ex.put(a + ".gsf", gsfBytes({{0, 1, 2, 3, 0}, {250, 4, 5, 6, 0}}));
   ex.put(a + ".mp4", "video");
-  ex.put(b + ".gps", trackgen::trackFile(trackgen::drive(20), b + ".gps"));
+  ex.put(a_rear + ".gsf", gsfBytes({{0, 1, 2, 3, 0}}));
+  ex.put(a_rear + ".mp4", "video");
+  ex.put(b + ".gps", trackgen::trackFile(trackgen::drive(20), b + ".gps", "20240507143619"));
   ex.put(c + ".gsf", gsfBytes({{0, 1, 2, 3, 0}}));
   ex.put("._" + a + ".gps", "another computer's companion file");
-  Ran r = ex.exportCard();
+  std::string root = fs::path(ex.card).parent_path();
+  Ran r = ex.run({"-o", ex.out, root});
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(root + " is a card: reading its recordings in " + ex.card),
+            std::string::npos)
+      << r.err;
 
-  ASSERT_TRUE(ex.has("Recordings.html")) << r.out;
-  std::string page = ex.output("Recordings.html");
-  for (const auto &stem : {a, b, c}) EXPECT_EQ(count(page, "<h2>" + stem + "</h2>"), 1) << stem;
-  EXPECT_NE(page.find("event recording while driving, front unit"), std::string::npos);
-  EXPECT_NE(page.find("motion recording while parked, rear unit"), std::string::npos);
-  std::regex link("(?:href|src)=\"([^\"]+)\"");
-  int links = 0;
-  for (std::sregex_iterator it(page.begin(), page.end(), link), end; it != end; ++it, ++links)
-    EXPECT_TRUE(ex.has((*it)[1])) << (*it)[1];
-  EXPECT_EQ(links, 6 + 5 + 3) << "A: 5 files and its picture, B: 4 and picture, C: 2 and picture";
-  EXPECT_FALSE(ex.has(c + ".gpx"));
-  if (haveTool("xmllint")) {
-    int status = -1;
-    EXPECT_EQ(shell("xmllint --html --noout " + ex.out + "/Recordings.html", &status), "");
+  std::string index = ex.output("index.html");
+  EXPECT_EQ(count(index, "<tbody class=\"trip\""), 2);
+  for (const auto &stem : {a, a_rear, b, c})
+    EXPECT_EQ(count(index, "href=\"" + stem + ".html\""), 1) << stem;
+  size_t row = index.rfind("<tr", index.find(a + ".html"));
+  EXPECT_NE(index.substr(row, index.find("</tr>", row) - row).find(a_rear + ".html"),
+            std::string::npos)
+      << "front and rear of one moment share a row";
+  EXPECT_NE(index.find("2024-05-07 14:35:19 +02:00"), std::string::npos) << "start with its zone";
+
+  for (const auto &page : {std::string("index"), a, a_rear, b, c}) {
+    std::string html = ex.output(page + ".html");
+    ASSERT_FALSE(html.empty()) << page;
+    for (const auto &link : localLinks(html))
+      EXPECT_TRUE(fs::exists(ex.out + "/" + link)) << page << ": " << link;
+    if (haveTool("xmllint")) {
+      int status = -1;
+      // Written as polyglot markup: well-formed XML as well as HTML5.
+      EXPECT_EQ(shell("xmllint --noout " + ex.out + "/" + page + ".html", &status), "");
+    }
   }
+  std::string front_page = ex.output(a + ".html");
+  EXPECT_NE(front_page.find("id=\"rear\""), std::string::npos) << "the rear video beside";
+  EXPECT_FALSE(ex.has(c + ".gpx"));
 }
 
 // ---- files cut short by a kill ------------------------------------------------------
@@ -661,7 +700,7 @@ TEST(ExportBadInput, is_refused_with_its_name_and_reason_and_leaves_no_output_fi
       {"20240507-143519_EVT_D_F.gps", "<html>not a track</html>\n", "not a GPS track file"},
       {"20240507-143519_EVT_D_F.gsf", std::string(600, 'x'), "not a G-sensor data file"},
       {"20240507-143519_EVT_D_F.gsf", gsfBytes({}, true, 40), "record size is not 32"},
-      {"20240507-143519_EVT_D_F.txt", "notes", "not a recording's .gps or .gsf file"},
+      {"20240507-143519_EVT_D_F.txt", "notes", "not a recording's .gps, .gsf or .mp4 file"},
       {"", "", "No such file or directory"},
   };
   for (const auto &c : cases) {
@@ -671,8 +710,9 @@ TEST(ExportBadInput, is_refused_with_its_name_and_reason_and_leaves_no_output_fi
     EXPECT_EQ(r.status, 1) << path;
     EXPECT_NE(r.err.find(path + ": "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
-    for (const auto &name : ex.outputs())
-      EXPECT_TRUE(name.ends_with(".html")) << path << " left " << name;
+    for (const auto &name : ex.outputs())  // the pages, which tell what was wrong
+      EXPECT_TRUE(name.ends_with(".html") || name == "viewer" || name == "leaflet")
+          << path << " left " << name;
   }
 }
 

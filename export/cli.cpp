@@ -72,9 +72,9 @@ struct FormatInfo {
   const char *name;
   unsigned bit;
 };
-constexpr FormatInfo kFormats[] = {{"gpx", kGpx},         {"csv", kCsv},   {"geojson", kGeoJson},
-                                   {"gsensor", kGsensor}, {"svg", kSvg},   {"html", kHtml},
-                                   {"subtitles", kSubtitles}};
+constexpr FormatInfo kFormats[] = {
+    {"gpx", kGpx}, {"csv", kCsv},   {"geojson", kGeoJson},    {"gsensor", kGsensor},
+    {"svg", kSvg}, {"html", kHtml}, {"subtitles", kSubtitles}};
 
 bool parseFormats(const std::string &list, unsigned &formats) {
   formats = 0;

@@ -147,7 +147,8 @@ bool writeOut(Run &run, const std::string &file, const std::string &content) {
 // The link from a page in the output folder to a file elsewhere (a video on the card).
 std::string linkFrom(const std::string &out_dir, const std::string &path) {
   std::error_code ec;
-  fs::path rel = fs::relative(fs::weakly_canonical(path, ec), fs::weakly_canonical(out_dir, ec), ec);
+  fs::path rel =
+      fs::relative(fs::weakly_canonical(path, ec), fs::weakly_canonical(out_dir, ec), ec);
   return href(ec || rel.empty() ? fs::absolute(path).string() : rel.generic_string());
 }
 
@@ -171,8 +172,9 @@ class RecordingExport {
     if (has_track_) tellForeign(rec.gps, bytes, notes_);
     has_gs_ = !rec.gsf.empty() && load(run_, rec.gsf, gs_, kGSensorFile, bytes, notes_);
     facts_ = factsOf(rec.stem, has_track_ ? &track_ : nullptr, has_gs_ ? &gs_ : nullptr);
-    printf("%s: %s%s%s\n", rec.stem.c_str(), has_track_ ? trackFacts(track_, facts_).c_str() : "no track",
-           has_gs_ ? "; " : "", has_gs_ ? gsensorFacts(gs_).c_str() : "");
+    printf("%s: %s%s%s\n", rec.stem.c_str(),
+           has_track_ ? trackFacts(track_, facts_).c_str() : "no track", has_gs_ ? "; " : "",
+           has_gs_ ? gsensorFacts(gs_).c_str() : "");
     writeTrackFiles();
     writeGSensorFiles();
     writePicture();
@@ -337,7 +339,8 @@ void exportAll(Run &run, const std::vector<FolderRecordings> &folders) {
   std::vector<Item> items = itemsOf(run, folders);
   std::vector<OverviewRecording> done;
   done.reserve(items.size());
-  for (size_t i = 0; i < items.size(); ++i) done.push_back(RecordingExport(run, viewer, items, i).run());
+  for (size_t i = 0; i < items.size(); ++i)
+    done.push_back(RecordingExport(run, viewer, items, i).run());
   if (!pages) return;
   std::vector<const RecordingFacts *> facts;
   for (const auto &o : done) facts.push_back(&o.facts);

@@ -25,8 +25,8 @@ int num(std::string_view s, size_t at, size_t n) {
 // Seconds of a local clock for the 14 digits "20240507143519"; -1 when not such digits.
 int64_t headerSeconds(std::string_view d) {
   if (d.size() != 14 || !digitsAt(d, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13})) return -1;
-  return utcMs(num(d, 0, 4), num(d, 4, 2), num(d, 6, 2), num(d, 8, 2), num(d, 10, 2),
-               num(d, 12, 2), 0) /
+  return utcMs(num(d, 0, 4), num(d, 4, 2), num(d, 6, 2), num(d, 8, 2), num(d, 10, 2), num(d, 12, 2),
+               0) /
          1000;
 }
 
@@ -104,7 +104,8 @@ std::string isoLocalText(int64_t utc_ms, const Zone &z) {
 
 std::string ForeignSentences::text() const {
   std::string out;
-  for (const auto &[kind, n] : kinds) appendf(out, "%s%s %zu", out.empty() ? "" : ", ", kind.c_str(), n);
+  for (const auto &[kind, n] : kinds)
+    appendf(out, "%s%s %zu", out.empty() ? "" : ", ", kind.c_str(), n);
   return out;
 }
 
@@ -138,8 +139,9 @@ double distanceKm(const Track &t) {
     for (size_t i = 1; i < seg.size(); ++i) {
       double dlat = (seg[i].lat - seg[i - 1].lat) * kRad,
              dlon = (seg[i].lon - seg[i - 1].lon) * kRad;
-      double a = sin(dlat / 2) * sin(dlat / 2) +
-                 cos(seg[i].lat * kRad) * cos(seg[i - 1].lat * kRad) * sin(dlon / 2) * sin(dlon / 2);
+      double a = sin(dlat / 2) * sin(dlat / 2) + cos(seg[i].lat * kRad) *
+                                                     cos(seg[i - 1].lat * kRad) * sin(dlon / 2) *
+                                                     sin(dlon / 2);
       km += 2 * kEarthKm * atan2(sqrt(a), sqrt(1 - a));
     }
   return km;

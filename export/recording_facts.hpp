@@ -58,7 +58,7 @@ struct RecordingFacts {
   size_t positions = 0;
   int64_t trigger_ms = -1;  // the first record after the pre-event part
   int64_t jolt_ms = -1;     // the strongest jolt: the record of the largest length
-  double jolt_value = 0;  // its length in sensor units, sqrt(x² + y² + z²)
+  double jolt_value = 0;    // its length in sensor units, sqrt(x² + y² + z²)
 };
 RecordingFacts factsOf(std::string_view stem, const Track *track, const GSensorData *gsensor);
 

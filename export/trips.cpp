@@ -14,9 +14,8 @@ int64_t endOf(const RecordingFacts &f) { return f.start_local_s + (f.duration_ms
 std::vector<Moment> momentsOf(const std::vector<const RecordingFacts *> &recs) {
   std::vector<int> order(recs.size());
   std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-    return recs[a]->start_local_s < recs[b]->start_local_s;
-  });
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return recs[a]->start_local_s < recs[b]->start_local_s; });
   std::vector<Moment> moments;
   for (int i : order) {
     const RecordingFacts &f = *recs[i];
@@ -38,7 +37,8 @@ std::vector<Moment> momentsOf(const std::vector<const RecordingFacts *> &recs) {
   // A rear recording may be named a second before its front partner: pair it afterwards.
   for (size_t m = 0; m + 1 < moments.size(); ++m) {
     Moment &a = moments[m], &b = moments[m + 1];
-    if (a.front < 0 && b.rear < 0 && b.front >= 0 && recs[a.rear]->name.family == recs[b.front]->name.family &&
+    if (a.front < 0 && b.rear < 0 && b.front >= 0 &&
+        recs[a.rear]->name.family == recs[b.front]->name.family &&
         llabs(recs[a.rear]->start_local_s - recs[b.front]->start_local_s) <= kPairingS) {
       b.rear = a.rear;
       moments.erase(moments.begin() + static_cast<long>(m));

@@ -55,8 +55,8 @@ std::string zoneSuffix(const Zone &z) { return z.known ? " UTC" + zoneText(z) : 
 // A speed the unit switch can turn into mph: the km/h value rides along.
 std::string speedHtml(double kmh) {
   std::string out;
-  appendf(out, "<span class=\"spd\" data-kmh=\"%.1f\">%.0f</span> <span class=\"su\">km/h</span>", kmh,
-          kmh);
+  appendf(out, "<span class=\"spd\" data-kmh=\"%.1f\">%.0f</span> <span class=\"su\">km/h</span>",
+          kmh, kmh);
   return out;
 }
 
@@ -88,8 +88,10 @@ void head(std::string &html, std::string_view title, bool leaflet) {
 
 void unitSwitch(std::string &html) {
   html +=
-      "<span>Speed in <label><input type=\"radio\" name=\"unit\" value=\"kmh\" checked=\"checked\"/> "
-      "km/h</label> <label><input type=\"radio\" name=\"unit\" value=\"mph\"/> mph</label></span>\n";
+      "<span>Speed in <label><input type=\"radio\" name=\"unit\" value=\"kmh\" "
+      "checked=\"checked\"/> "
+      "km/h</label> <label><input type=\"radio\" name=\"unit\" value=\"mph\"/> "
+      "mph</label></span>\n";
 }
 
 void scripts(std::string &html, bool leaflet, const char *own) {
@@ -186,7 +188,8 @@ void factsBlock(std::string &html, const RecordingFacts &f) {
 void videoFigure(std::string &html, const char *id, const std::string &src, const std::string &vtt,
                  const std::string &caption) {
   html += std::string("<figure><video id=\"") + id + "\" controls=\"controls\" preload=\"auto\"" +
-          (std::string_view(id) == "rear" ? " muted=\"muted\"" : "") + " src=\"" + xmlText(src) + "\">";
+          (std::string_view(id) == "rear" ? " muted=\"muted\"" : "") + " src=\"" + xmlText(src) +
+          "\">";
   if (!vtt.empty())
     html += "<track kind=\"subtitles\" srclang=\"en\" label=\"time, speed, position\" src=\"" +
             xmlText(vtt) + "\"/>";
@@ -260,8 +263,8 @@ std::string recordingPage(const RecordingPageInput &in, const ViewerOptions &opt
     html += "<li><a href=\"" + xmlText(file) + "\">" + xmlText(label) + "</a></li>\n";
   html += "</ul>\n";
   for (const auto &n : in.notes) html += "<p class=\"note\">" + xmlText(n) + "</p>\n";
-  html += "<script id=\"kv-data\" type=\"application/json\">" + recordingData(in, opt) +
-          "</script>\n";
+  html +=
+      "<script id=\"kv-data\" type=\"application/json\">" + recordingData(in, opt) + "</script>\n";
   scripts(html, leaflet, "recording.js");
   return html;
 }
@@ -317,8 +320,8 @@ void momentRow(std::string &html, const Moment &m, const std::vector<OverviewRec
   html += "</td></tr>\n";
 }
 
-void tripBody(std::string &html, size_t n, const Trip &t, const std::vector<OverviewRecording> &recs,
-              Totals &totals) {
+void tripBody(std::string &html, size_t n, const Trip &t,
+              const std::vector<OverviewRecording> &recs, Totals &totals) {
   std::string kinds;
   size_t recordings = 0;
   for (const Moment &m : t.moments)
@@ -363,10 +366,11 @@ void routesJson(std::string &html, const std::vector<OverviewRecording> &recs,
   bool first = true;
   for (size_t n = 0; n < trips.size(); ++n)
     for (const Moment &m : trips[n].moments) {
-      const OverviewRecording &r = recs[m.front >= 0 && !recs[m.front].route.empty() ? m.front : m.main()];
+      const OverviewRecording &r =
+          recs[m.front >= 0 && !recs[m.front].route.empty() ? m.front : m.main()];
       if (r.route.empty()) continue;
-      appendf(html, "%s{\"id\":\"trip-%zu\",\"event\":%s,\"label\":\"%s\"", first ? "" : ",\n", n + 1,
-              r.facts.name.family == 'E' ? "true" : "false", scriptJson(r.stem).c_str());
+      appendf(html, "%s{\"id\":\"trip-%zu\",\"event\":%s,\"label\":\"%s\"", first ? "" : ",\n",
+              n + 1, r.facts.name.family == 'E' ? "true" : "false", scriptJson(r.stem).c_str());
       numbers(html, "lat", r.route.size(), 5, [&](size_t i) { return r.route[i].first; });
       numbers(html, "lon", r.route.size(), 5, [&](size_t i) { return r.route[i].second; });
       html += '}';
@@ -399,8 +403,10 @@ std::string overviewPage(const std::vector<OverviewRecording> &recs, const std::
   html += "<span>Top speed<b>" + speedHtml(totals.top_kmh) + "</b></span></div>\n";
   html +=
       "<div class=\"bar\"><span>Show <label><input type=\"checkbox\" name=\"kind\" value=\"N\" "
-      "checked=\"checked\"/> continuous</label> <label><input type=\"checkbox\" name=\"kind\" value=\"E\" "
-      "checked=\"checked\"/> events (impact, manual)</label> <label><input type=\"checkbox\" name=\"kind\" "
+      "checked=\"checked\"/> continuous</label> <label><input type=\"checkbox\" name=\"kind\" "
+      "value=\"E\" "
+      "checked=\"checked\"/> events (impact, manual)</label> <label><input type=\"checkbox\" "
+      "name=\"kind\" "
       "value=\"M\" checked=\"checked\"/> motion while parked</label></span>";
   unitSwitch(html);
   html += "</div>\n<div id=\"overview-map\" data-tiles=\"" + xmlText(opt.tiles) + "\"></div>\n";

@@ -384,6 +384,85 @@ TEST(ExportTrack, csv_and_geojson_hold_a_row_and_a_position_per_fix) {
   EXPECT_EQ(static_cast<size_t>(n), want.size());
 }
 
+// What GIS tools make of the files: GDAL (what QGIS reads with) and gpsbabel's CSV.
+TEST(ExportGis,
+     geojson_opens_in_gdal_with_a_point_for_a_lone_fix_and_gpx10_keeps_speed_and_course) {
+  if (!haveTool("ogrinfo") || !haveTool("gpsbabel")) {
+    if (getenv("CI") && std::string(getenv("CI")) == "true")
+      FAIL() << "ogrinfo or gpsbabel missing";
+    GTEST_SKIP() << "ogrinfo (gdal-bin) or gpsbabel not installed";
+  }
+  Exporter ex;
+  auto epochs = trackgen::drive(60, 1000);
+  for (size_t i : {9, 11, 12}) epochs[i].fix = false;  // epoch 10: a stretch of one fix
+  ex.put(std::string(kStem) + ".gps", trackgen::trackFile(epochs, std::string(kStem) + ".gps"));
+  Ran r = ex.run({"--gpx10", "-o", ex.out, ex.card});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  int status = -1;
+  std::string gdal = shell("ogrinfo -ro -al -q " + ex.out + "/" + kStem + ".geojson", &status);
+  ASSERT_EQ(status, 0) << gdal;
+  EXPECT_EQ(count(gdal, "\n  POINT Z ("), 1) << gdal.substr(0, 2000);
+  EXPECT_EQ(count(gdal, "\n  LINESTRING Z ("), 3) << "before, after and beyond the tunnel";
+  EXPECT_EQ(count(gdal, "utc_offset (String) = +02:00"), 4);
+
+  std::string gpx = ex.out + "/" + kStem + ".gpx";
+  EXPECT_EQ(shell("xmllint --noout " + gpx), "");
+  std::string csv = shell("gpsbabel -t -i gpx -f " + gpx + " -o unicsv -F -", &status);
+  ASSERT_EQ(status, 0) << csv;
+  auto lines = kvsim::splitLines(csv);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(lines[0].starts_with("No,Latitude,Longitude,Altitude,Speed,Course,")) << lines[0];
+  auto rows = csvRows(csv);
+  auto want = fixes(epochs);
+  ASSERT_EQ(rows.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_NEAR(std::stod(rows[i][4]), want[i].knots * 1852 / 3600, 0.006) << "row " << i;
+    EXPECT_NEAR(std::stod(rows[i][5]), want[i].course, 0.01) << "row " << i;
+  }
+}
+
+// A receiver that speaks for several satellite systems ($GN...) gives a track of no
+// position; an empty file gives nothing either. Both are said, and no empty file written.
+TEST(ExportMessages, unrecorded_sentences_are_counted_and_named_and_empty_input_writes_no_file) {
+  Exporter ex;
+  std::string gn;
+  for (const auto &line : kvsim::splitLines(trackgen::lines(trackgen::drive(30)))) {
+    size_t colon = line.find(':');
+    std::string body = line.substr(colon + 2, line.find('*') - colon - 2);  // "GPRMC,..."
+    gn += line.substr(0, colon + 1) + trackgen::withChecksum("GN" + body.substr(2)) + "\n";
+  }
+  const std::string a = "20240507-143519_NOR_D_F", b = "20240507-143619_NOR_D_F";
+  ex.put(a + ".gps", trackgen::header("20240507143519", a + ".gps") + gn);
+  ex.put(b + ".gps", "");
+  Ran r = ex.exportCard();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(a + ".gps: 60 sentences of kinds the recorder does not record (it "
+                           "records $GP sentences), not read: $GNRMC 30, $GNGGA 30"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(a + ".gps: no position with fix in it: no GPX, CSV, GeoJSON or subtitles"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(b + ".gps: empty"), std::string::npos) << r.err;
+  for (const auto &name : ex.outputs()) {
+    EXPECT_FALSE(name.ends_with(".gpx") || name.ends_with(".csv") || name.ends_with(".geojson") ||
+                 name.ends_with(".srt") || name.ends_with(".svg"))
+        << name;
+    if (!fs::is_directory(ex.out + "/" + name)) {
+      EXPECT_GT(fs::file_size(ex.out + "/" + name), 0u) << name;
+    }
+  }
+  std::string empty = ex.board.root() + "/empty";
+  fs::create_directories(empty);
+  Ran none = ex.run({"-o", ex.out + "2", empty});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("no .gps, .gsf or .mp4 file in it (a card's recordings are in its "
+                          "Recordings folder)"),
+            std::string::npos)
+      << none.err;
+}
+
 // ---- the round trip through the real kv_navlink ------------------------------------------
 
 // Degrees of an NMEA angle field ("4807.0380", "01131.0000") and its hemisphere letter,

@@ -30,6 +30,7 @@
 #include "dm368_zt5_util.h"
 #include "gsensor_motion.h"
 #include "gsensor_reader.hpp"
+#include "gsf_file_gen.h"
 #include "gsf_reader.h"
 #include "kv_common_util.h"
 #include "kv_server_gps.h"
@@ -255,26 +256,6 @@ TEST(TrackReading, what_is_not_a_track_file_is_refused) {
     EXPECT_FALSE(kvx::readTrack(bytes, t, error)) << bytes;
     EXPECT_NE(error.find("not a GPS track file"), std::string::npos) << bytes;
   }
-}
-
-// A data file laid out byte by byte: header, records (time, x, y, z, reserved), marker.
-std::string gsfBytes(const std::vector<std::array<int64_t, 5>> &records, bool closed = true,
-                     int32_t record_size = 32) {
-  auto put32 = [](std::string &s, uint32_t v) { s.append(reinterpret_cast<const char *>(&v), 4); };
-  std::string b;
-  put32(b, 0xA10000A1u);
-  put32(b, static_cast<uint32_t>(record_size));
-  put32(b, closed ? static_cast<uint32_t>(records.size()) : 0);
-  std::string text = "20240507143519//x.gsf";
-  text.resize(512, '\0');
-  b += text;
-  for (const auto &r : records) {
-    b.append(reinterpret_cast<const char *>(&r[0]), 8);
-    for (int i = 1; i < 5; ++i) put32(b, static_cast<uint32_t>(r[static_cast<size_t>(i)]));
-    put32(b, 7), put32(b, 3700);
-  }
-  if (closed) put32(b, 0xA1FFFFA1u);
-  return b;
 }
 
 TEST(GSensorReading, the_pre_event_part_ends_where_the_recorders_own_samples_begin) {

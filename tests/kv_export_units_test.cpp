@@ -30,7 +30,10 @@ TEST(ExportText, each_escape_turns_the_awkward_characters_of_its_format) {
     std::string in, want;
   } cases[] = {
       {xmlText, kAwkward, "Tom &amp; Jerry&apos;s &lt;&quot;trip&quot;&gt;"},
-      {xmlText, std::string("a\x01" "b\tc"), "a?b\tc"},
+      {xmlText,
+       std::string("a\x01"
+                   "b\tc"),
+       "a?b\tc"},
       {jsonText, kAwkward, "Tom & Jerry's <\\\"trip\\\">"},
       {jsonText, "back\\slash\nline", "back\\\\slash\\u000aline"},
       {csvCell, "plain", "plain"},
@@ -71,7 +74,8 @@ TEST(ExportText, a_recording_name_says_start_kind_state_and_unit_or_nothing) {
     std::string stem, want;
   } cases[] = {
       {"20240507-143519_EVT_D_F", "2024-05-07 14:35:19, event recording while driving, front unit"},
-      {"20240507-143519_NOR_P_R", "2024-05-07 14:35:19, continuous recording while parked, rear unit"},
+      {"20240507-143519_NOR_P_R",
+       "2024-05-07 14:35:19, continuous recording while parked, rear unit"},
       {"20240507-143519_MOT_P", "2024-05-07 14:35:19, motion recording while parked"},
       {"20240507-143560_NOR_D", "2024-05-07 14:35:60, continuous recording while driving"},
       {"20240507-143519_XYZ_D_F", ""},
@@ -102,8 +106,8 @@ TEST(ExportZone, the_local_start_against_the_receivers_utc_gives_the_zone_to_the
     bool known;
     const char *text;
   } cases[] = {
-      {"20240507143519", true, "+02:00"},  {"20240507123519", true, "+00:00"},
-      {"20240507090519", true, "-03:30"},  {"20240507181519", true, "+05:45"},
+      {"20240507143519", true, "+02:00"}, {"20240507123519", true, "+00:00"},
+      {"20240507090519", true, "-03:30"}, {"20240507181519", true, "+05:45"},
       {"20240507143521", true, "+02:00"},  // the header's second is cut, the fix is not
       {"20000101000000", false, ""},       // the unit's clock was never set
   };
@@ -143,9 +147,7 @@ TEST(ExportTrips, consecutive_recordings_make_a_trip_and_front_and_rear_of_a_mom
       {"a rear recording of another kind is a moment of its own",
        {{"20240507-143519_NOR_D_F", 60000}, {"20240507-143519_EVT_D_R", 20000}},
        {{{0, -1}, {-1, 1}}}},
-      {"a rear recording alone",
-       {{"20240507-151500_MOT_P_R", 20000}},
-       {{{-1, 0}}}},
+      {"a rear recording alone", {{"20240507-151500_MOT_P_R", 20000}}, {{{-1, 0}}}},
   };
   for (const auto &c : cases) {
     std::vector<RecordingFacts> facts;
@@ -203,7 +205,8 @@ TEST(ExportGeoJson, a_stretch_of_one_fix_is_a_point_and_longer_ones_lines) {
   std::string json = trackGeoJson(t, "x", "+02:00");
   EXPECT_NE(json.find("\"stretch\":2,\"time\":\""), std::string::npos) << json.substr(0, 400);
   size_t points = 0, lines = 0;
-  for (size_t at = 0; (at = json.find("\"type\":\"Point\"", at)) != std::string::npos; ++at) ++points;
+  for (size_t at = 0; (at = json.find("\"type\":\"Point\"", at)) != std::string::npos; ++at)
+    ++points;
   for (size_t at = 0; (at = json.find("\"type\":\"LineString\"", at)) != std::string::npos; ++at)
     ++lines;
   EXPECT_EQ(points, 1u);

@@ -1,6 +1,7 @@
 // Drives headless Chromium over its DevTools pipe (JSON messages ended by NUL on fds 3
-// and 4, no npm package needed) through the steps of a test, and prints what it saw as
-// one JSON object: each step's result, and every console error or uncaught exception.
+// and 4, no npm package needed) through the steps of a test, and prints what it saw, a
+// line each: "result: <JSON>" for every step, "problem: <text>" for every console error,
+// failed load or uncaught exception, and "error: <text>" when a step could not be done.
 //
 //   node cdp_run.mjs STEPS.json
 //
@@ -99,13 +100,14 @@ async function main() {
   return results;
 }
 
-let output;
+let failed = null;
 try {
-  output = { results: await main(), problems };
+  for (const r of await main()) process.stdout.write(`result: ${JSON.stringify(r)}\n`);
 } catch (e) {
-  output = { error: String(e.message || e), problems, chromium: chromiumLog };
+  failed = String(e.message || e);
+  process.stdout.write(`error: ${failed}\nchromium said: ${chromiumLog}\n`);
 }
-process.stdout.write(JSON.stringify(output) + '\n');
+for (const p of problems) process.stdout.write(`problem: ${p}\n`);
 try { await send('Browser.close'); } catch (e) { /* it is going anyway */ }
 setTimeout(() => chromium.kill('SIGKILL'), 2000).unref();
-chromium.on('exit', () => { rmSync(profile, { recursive: true, force: true }); process.exit(output.error ? 1 : 0); });
+chromium.on('exit', () => { rmSync(profile, { recursive: true, force: true }); process.exit(failed ? 1 : 0); });

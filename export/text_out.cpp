@@ -42,6 +42,44 @@ void civilFromDays(int64_t z, int &y, int &m, int &d) {
   y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
 }
 
+// Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not one
+// (a stray continuation byte, an overlong form, a surrogate, a sequence cut short).
+size_t utf8Length(std::string_view s) {
+  unsigned char c = static_cast<unsigned char>(s[0]);
+  if (c < 0x80) return 1;
+  size_t n = c >= 0xC2 && c <= 0xDF ? 2 : (c & 0xF0) == 0xE0 ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+  if (n == 0 || s.size() < n) return 0;
+  unsigned cp = c & (0x7F >> n);
+  for (size_t k = 1; k < n; ++k) {
+    unsigned char d = static_cast<unsigned char>(s[k]);
+    if ((d & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (d & 0x3F);
+  }
+  bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
+  if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+// Calls `plain(byte)` for each ASCII byte and appends whole UTF-8 sequences as they are;
+// a byte that is not part of one becomes '?': XML and JSON are UTF-8, and a name copied
+// from a card by another computer may be Latin-1.
+template <class Plain>
+std::string escapedUtf8(std::string_view text, Plain plain) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    size_t n = utf8Length(text.substr(i));
+    if (n == 1)
+      plain(out, static_cast<unsigned char>(text[i]));
+    else if (n > 1)
+      out.append(text.substr(i, n));
+    else
+      out += '?';
+    i += n ? n : 1;
+  }
+  return out;
+}
+
 }  // namespace
 
 void appendf(std::string &out, const char *format, ...) {
@@ -73,9 +111,7 @@ void appendFixed(std::string &out, double value, int decimals) {
 }
 
 std::string xmlText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
+  return escapedUtf8(text, [](std::string &out, unsigned char c) {
     switch (c) {
       case '&':
         out += "&amp;";
@@ -95,14 +131,11 @@ std::string xmlText(std::string_view text) {
       default:
         out += (c < 0x20 && c != '\t' && c != '\n' && c != '\r') ? '?' : static_cast<char>(c);
     }
-  }
-  return out;
+  });
 }
 
 std::string jsonText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
+  return escapedUtf8(text, [](std::string &out, unsigned char c) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
@@ -111,8 +144,7 @@ std::string jsonText(std::string_view text) {
     } else {
       out += static_cast<char>(c);
     }
-  }
-  return out;
+  });
 }
 
 std::string csvCell(std::string_view text) {

@@ -17,9 +17,9 @@ void appendf(std::string &out, const char *format, ...) __attribute__((format(pr
 void appendFixed(std::string &out, double value, int decimals);
 
 // Text for an XML attribute or element ('&', '<', '>', '"', '\'' escaped; control bytes
-// that XML 1.0 forbids become '?').
+// that XML 1.0 forbids, and bytes that are not UTF-8, become '?').
 std::string xmlText(std::string_view text);
-// The inside of a JSON string.
+// The inside of a JSON string (bytes that are not UTF-8 become '?').
 std::string jsonText(std::string_view text);
 // One CSV cell, quoted when it holds a comma, a quote or a line break.
 std::string csvCell(std::string_view text);

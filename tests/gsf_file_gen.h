@@ -11,7 +11,7 @@
 #include <vector>
 
 inline std::string gsfBytes(const std::vector<std::array<int64_t, 5>> &records, bool closed = true,
-                     int32_t record_size = 32) {
+                            int32_t record_size = 32) {
   auto put32 = [](std::string &s, uint32_t v) { s.append(reinterpret_cast<const char *>(&v), 4); };
   std::string b;
   put32(b, 0xA10000A1u);

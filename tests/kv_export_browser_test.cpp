@@ -54,11 +54,13 @@ std::string run(const std::string &command, int *status = nullptr) {
 // second, the seconds of the clip on each frame.
 bool makeVideo(const std::string &path) {
   int status = -1;
-  std::string out = run("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=160x90:rate=5:duration=" +
-                            std::to_string(kSeconds) +
-                            " -vf drawtext=text=%{pts}:fontsize=20:fontcolor=white -c:v libx264 "
-                            "-preset ultrafast -pix_fmt yuv420p " + path,
-                        &status);
+  std::string out =
+      run("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=160x90:rate=5:duration=" +
+              std::to_string(kSeconds) +
+              " -vf drawtext=text=%{pts}:fontsize=20:fontcolor=white -c:v libx264 "
+              "-preset ultrafast -pix_fmt yuv420p " +
+              path,
+          &status);
   EXPECT_EQ(status, 0) << out;
   return status == 0;
 }
@@ -121,8 +123,8 @@ class BrowserTest : public ::testing::Test {
   }
 
   void exportCard() {
-    pid_t pid = board.start({"kv_export", "--tiles", "none", "--counts-per-g", "1000", "-o", out,
-                             card});
+    pid_t pid =
+        board.start({"kv_export", "--tiles", "none", "--counts-per-g", "1000", "-o", out, card});
     int status = board.wait(pid, 120000ms);
     ASSERT_EQ(kvsim::Sandbox::exitCode(status), 0) << board.stderrOf(pid);
   }
@@ -187,8 +189,8 @@ TEST_F(BrowserTest, the_overview_and_a_recordings_page_follow_the_video) {
   for (int i = 0; i < kSeconds * 4; ++i) g.push_back({i * 250, (i % 7) * 10, -(i % 5) * 10, 5, 0});
   put(kFront + ".gsf", gsfBytes(g));
   put(kRear + ".gsf", gsfBytes(g));
-  put(kNoVideo + ".gps", trackgen::trackFile(trackgen::drive(20, 1000, 0), kNoVideo + ".gps",
-                                             "20240507143619"));
+  put(kNoVideo + ".gps",
+      trackgen::trackFile(trackgen::drive(20, 1000, 0), kNoVideo + ".gps", "20240507143619"));
   ASSERT_TRUE(makeVideo(card + "/" + kFront + ".mp4"));
   ASSERT_TRUE(makeVideo(card + "/" + kRear + ".mp4"));
   exportCard();

@@ -44,6 +44,8 @@ TEST(ExportText, each_escape_turns_the_awkward_characters_of_its_format) {
       {href, "../card/Recordings/20240507-143519_EVT_D_F.mp4",
        "../card/Recordings/20240507-143519_EVT_D_F.mp4"},
       {href, "caf\xc3\xa9.html", "caf%C3%A9.html"},
+      {xmlText, "caf\xc3\xa9 caf\xe9 \xed\xa0\x80", "caf\xc3\xa9 caf? ???"},  // Latin-1, surrogate
+      {jsonText, "caf\xe9\xc3", "caf??"},
   };
   for (const auto &c : cases) EXPECT_EQ(c.escape(c.in), c.want) << c.in;
 }

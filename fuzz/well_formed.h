@@ -15,7 +15,7 @@ namespace wellformed {
 inline bool isUtf8(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
     unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n = c < 0x80                ? 0
+    size_t n = c < 0x80                 ? 0
                : c >= 0xC2 && c <= 0xDF ? 1
                : (c & 0xF0) == 0xE0     ? 2
                : c >= 0xF0 && c <= 0xF4 ? 3
@@ -36,8 +36,8 @@ inline bool isUtf8(std::string_view s) {
 }
 
 inline bool nameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == ':' || c == '_' || c == '-' || c == '.';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' ||
+         c == '_' || c == '-' || c == '.';
 }
 
 // '&' must start one of XML's own entities or a character reference; '<' never appears.
@@ -92,7 +92,8 @@ inline bool xml(std::string_view s) {
         return false;
       char q = s[at + 1];
       size_t close = s.find(q, at + 2);
-      if (close == std::string_view::npos || !xmlChars(s.substr(at + 2, close - at - 2))) return false;
+      if (close == std::string_view::npos || !xmlChars(s.substr(at + 2, close - at - 2)))
+        return false;
       at = close + 1;
     }
     bool empty = s[at] == '/';
@@ -124,7 +125,8 @@ class Json {
 
  private:
   void space() {
-    while (at_ < s_.size() && (s_[at_] == ' ' || s_[at_] == '\n' || s_[at_] == '\r' || s_[at_] == '\t'))
+    while (at_ < s_.size() &&
+           (s_[at_] == ' ' || s_[at_] == '\n' || s_[at_] == '\r' || s_[at_] == '\t'))
       ++at_;
   }
   bool literal(std::string_view word) {

@@ -200,6 +200,10 @@ TEST_F(BrowserTest, the_overview_and_a_recordings_page_follow_the_video) {
       open(base + "index.html"),
       eval("Array.from(document.querySelectorAll('#trips a')).map(a => a.textContent)"),
       shot("index"),
+      // Only the event recordings: the continuous one's row goes.
+      eval("document.querySelector('input[name=kind][value=N]').click(); "
+           "Array.from(document.querySelectorAll('#trips a')).filter(a => a.offsetParent)"
+           ".map(a => a.textContent)"),
       open(base + kFront + ".html"),
       eval(kWaitVideo),
       eval(seekTo(7)),
@@ -207,6 +211,8 @@ TEST_F(BrowserTest, the_overview_and_a_recordings_page_follow_the_video) {
       eval(clickAndWait("#map", "kvViewer.mapPixel(" + std::to_string(epochs[12].lat) + ", " +
                                     std::to_string(epochs[12].lon) + ")")),
       eval(clickAndWait("#g-chart", "[kvViewer.chartX(1, 21), 60]")),
+      eval("document.querySelector('input[name=unit][value=mph]').click(); "
+           "document.getElementById('readout').textContent"),
       shot("recording"),
       open(base + kRear + ".html"),
       eval(kWaitVideo),
@@ -216,13 +222,14 @@ TEST_F(BrowserTest, the_overview_and_a_recordings_page_follow_the_video) {
            "Event('input')); kvViewer.state()"),
       shot("no-video"),
   });
-  ASSERT_EQ(r.size(), 16u);
+  ASSERT_EQ(r.size(), 18u);
 
   auto listed = r[1];
   for (const auto &stem : {kFront, kRear, kNoVideo})
     EXPECT_NE(listed.find("\"" + stem + "\""), std::string::npos) << stem << " in " << listed;
+  EXPECT_EQ(r[3], "[\"" + kFront + "\",\"" + kRear + "\"]") << "events only";
 
-  for (auto [at, t] : {std::pair{5, 7}, {6, 18}}) {
+  for (auto [at, t] : {std::pair{6, 7}, {7, 18}}) {
     const std::string &state = r[static_cast<size_t>(at)];
     auto marker = numbers(field(state, "marker"));
     ASSERT_EQ(marker.size(), 2u) << state;
@@ -233,10 +240,14 @@ TEST_F(BrowserTest, the_overview_and_a_recordings_page_follow_the_video) {
     EXPECT_DOUBLE_EQ(cursors[0], t) << state;
     EXPECT_DOUBLE_EQ(cursors[2], t) << state;
   }
-  EXPECT_NEAR(std::stod(r[7]), 12, 0.01) << "clicking the route at the fix of 12 s";
-  EXPECT_NEAR(std::stod(r[8]), 21, 0.1) << "clicking the G chart at 21 s";
-  auto slider = numbers(field(r[14], "marker"));
-  ASSERT_EQ(slider.size(), 2u) << r[14];
+  EXPECT_NEAR(std::stod(r[8]), 12, 0.01) << "clicking the route at the fix of 12 s";
+  EXPECT_NEAR(std::stod(r[9]), 21, 0.1) << "clicking the G chart at 21 s";
+  // At 21 s the car does the generator's knots; the switch shows them in mph.
+  char mph[32];
+  snprintf(mph, sizeof mph, " %.0f mph, ", epochs[21].knots * 1.852 / 1.609344);
+  EXPECT_NE(r[10].find(mph), std::string::npos) << r[10] << " wants" << mph;
+  auto slider = numbers(field(r[16], "marker"));
+  ASSERT_EQ(slider.size(), 2u) << r[16];
   auto drive20 = trackgen::drive(20, 1000, 0);
   EXPECT_NEAR(slider[0], drive20[5].lat, 1e-7) << "without a video the slider is the clock";
 

@@ -29,11 +29,12 @@ recording's stem STEM:
   STEM.track.csv    the track, one row per position, UTC and local time
   STEM.geojson      the track as GeoJSON (RFC 7946): a LineString per stretch with fix,
                     a Point for a stretch of one fix
-  STEM.srt          subtitles for any player: time, speed and position each second
-  STEM.vtt          the same as WebVTT, for the pages
+  STEM.srt          subtitles for any player: time, speed and position each second (the
+                    page holds the same as WebVTT for its video)
   STEM.gsensor.csv  the G-sensor records: time since the recording's start, x, y, z,
                     pre_event (1 for what was recorded before the recording was triggered)
-  STEM.svg          the route to scale, the speed and the G-forces on one time axis
+  STEM.svg          on request (--only ...,svg): the route to scale, the speed and the
+                    G-forces on one time axis, as one picture
   leaflet/          the map library the pages use, copied from the workstation's
                     libjs-leaflet (/usr/share/javascript/leaflet)
 Existing files of those names are replaced; nothing else in the folder is touched. A
@@ -46,7 +47,8 @@ track: the file's local start against the receiver's UTC).
 Options:
   -o, --output FOLDER  where the outputs go (created if missing); default ./exported
   --only LIST          write only these, comma-separated:
-                       gpx,csv,geojson,gsensor,svg,html,subtitles
+                       gpx,csv,geojson,gsensor,svg,html,subtitles (all but svg
+                       when not given)
   --gpx10              write GPX 1.0 instead of 1.1
   --tiles URL          the map's tile source, with {z}, {x} and {y} (and {s}); "none"
                        for no tiles (the route is drawn alone). Default: OpenStreetMap,

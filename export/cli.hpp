@@ -19,7 +19,9 @@ enum Format : unsigned {
 
 struct Options {
   std::string out_dir = "exported";
-  unsigned formats = kGpx | kCsv | kGeoJson | kGsensor | kSvg | kHtml | kSubtitles;
+  // The SVG picture only on request: the recording's page shows all it does, in step with
+  // the video, and a full card's export is a third quicker without it.
+  unsigned formats = kGpx | kCsv | kGeoJson | kGsensor | kHtml | kSubtitles;
   bool gpx10 = false;  // GPX 1.0 instead of 1.1
   // The map's tile source ("{z}/{x}/{y}" in it); empty: no tiles, the route alone.
   std::string tiles = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";

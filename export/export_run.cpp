@@ -207,8 +207,7 @@ class RecordingExport {
     file(kCsv, ".track.csv", "track CSV", trackCsv(track_, facts_.zone));
     file(kGeoJson, ".geojson", "GeoJSON", trackGeoJson(track_, stem, offset));
     file(kSubtitles, ".srt", "subtitles (SubRip)", subtitles(track_, facts_, SubtitleFormat::kSrt));
-    file(kSubtitles, ".vtt", "subtitles (WebVTT)", subtitles(track_, facts_, SubtitleFormat::kVtt));
-    if (run_.opt.formats & kSubtitles) vtt_ = href(item_.base + ".vtt");
+    if (run_.opt.formats & kSubtitles) vtt_ = subtitles(track_, facts_, SubtitleFormat::kVtt);
   }
 
   void writeGSensorFiles() {
@@ -259,7 +258,7 @@ class RecordingExport {
   RecordingFacts facts_;
   FileLinks files_;
   std::vector<std::string> notes_;
-  std::string vtt_;
+  std::string vtt_;  // the subtitles as WebVTT, for the page's video
 };
 
 // Every recording of every folder, with its output name and its partner of the other unit

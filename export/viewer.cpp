@@ -185,26 +185,23 @@ void factsBlock(std::string &html, const RecordingFacts &f) {
   html += "</div>\n";
 }
 
-void videoFigure(std::string &html, const char *id, const std::string &src, const std::string &vtt,
+void videoFigure(std::string &html, const char *id, const std::string &src,
                  const std::string &caption) {
   html += std::string("<figure><video id=\"") + id + "\" controls=\"controls\" preload=\"auto\"" +
           (std::string_view(id) == "rear" ? " muted=\"muted\"" : "") + " src=\"" + xmlText(src) +
           "\">";
-  if (!vtt.empty())
-    html += "<track kind=\"subtitles\" srclang=\"en\" label=\"time, speed, position\" src=\"" +
-            xmlText(vtt) + "\"/>";
   html += "</video><figcaption>" + xmlText(caption) + "</figcaption></figure>\n";
 }
 
 void videos(std::string &html, const RecordingPageInput &in, double duration) {
   html += "<div class=\"videos\">\n";
   if (!in.video.empty())
-    videoFigure(html, "front", in.video, in.subtitles, "this recording: " + in.stem + ".mp4");
+    videoFigure(html, "front", in.video, "this recording: " + in.stem + ".mp4");
   else
     html += "<div class=\"novideo\">No video " + xmlText(in.stem) +
             ".mp4 beside this recording</div>\n";
   if (!in.video.empty() && !in.partner_video.empty())
-    videoFigure(html, "rear", in.partner_video, "",
+    videoFigure(html, "rear", in.partner_video,
                 "the other unit at the same moment: " + in.partner_stem + ".mp4");
   html += "</div>\n";
   if (in.video.empty())
@@ -265,6 +262,9 @@ std::string recordingPage(const RecordingPageInput &in, const ViewerOptions &opt
   for (const auto &n : in.notes) html += "<p class=\"note\">" + xmlText(n) + "</p>\n";
   html +=
       "<script id=\"kv-data\" type=\"application/json\">" + recordingData(in, opt) + "</script>\n";
+  // The cues hold times, numbers and units only: nothing that markup would read.
+  if (!in.subtitles.empty() && in.subtitles.find_first_of("<&") == std::string::npos)
+    html += "<script id=\"kv-subtitles\" type=\"text/vtt\">\n" + in.subtitles + "</script>\n";
   scripts(html, leaflet, "recording.js");
   return html;
 }

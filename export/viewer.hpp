@@ -30,7 +30,9 @@ struct RecordingPageInput {
   std::string video;                     // href of STEM.mp4; empty when there is none
   // The other unit's recording of the same moment, shown beside this one.
   std::string partner_stem, partner_video, partner_page;
-  std::string subtitles;  // href of the WebVTT file; empty when none
+  // The subtitles as WebVTT, kept in the page (its video's <track> takes them from there:
+  // one file fewer per recording); empty when none.
+  std::string subtitles;
   FileLinks files;
   std::vector<std::string> notes;
 };

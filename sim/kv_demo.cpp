@@ -11,8 +11,8 @@
 //     recording name rule, kv_shocklog started with it, a track with the 10 s before;
 //     stopped with SIGINT to kv_shocklog and the track stop;
 //   - a second recording called off within 6 s (SIGUSR2): no track file, no data file;
-//   - the real kv_export turning the front's recordings folder into GPX, CSV, SVG and the
-//     viewer's pages (the event recording has a video where ffmpeg is installed);
+//   - the real kv_export turning the front's recordings folder into GPX, CSV, subtitles and
+//     the viewer's pages (the event recording has a video where ffmpeg is installed);
 //   - finally kv_server made to hang, and kv_sentinel restarting the unit.
 //
 // Exit status 0 only when every promise of the summary was seen. Both boards are kept for
@@ -162,7 +162,7 @@ kvdemo::Promises demoPromises() {
   p.promise("gsf",
             "the .gsf file holds kv_server's history of the 10 s before, the jolt, and is closed");
   p.promise("called-off", "the recording called off within 6 s left no .gps and no .gsf");
-  p.promise("export", "kv_export made GPX (every fix), CSV, SVG, the overview and the page");
+  p.promise("export", "kv_export made GPX (every fix), CSV, subtitles, the overview and the page");
   for (const std::string server : {"system_server", "av_server.out", "kv_server"})
     p.promise("answered " + server, server + " answered the front's supervisor before the hang");
   p.promise("noticed", "kv_sentinel reported kv_server as not responding");
@@ -446,7 +446,7 @@ class Demo {
     size_t points = occurrences(gpx, "<trkpt "), segments = occurrences(gpx, "<trkseg>");
     bool all = points > 0 && points == track_fixes_ && segments == 2 &&
                fs::exists(export_dir_ + "/index.html");
-    for (const char *ext : {".track.csv", ".gsensor.csv", ".svg", ".srt", ".html"})
+    for (const char *ext : {".track.csv", ".gsensor.csv", ".srt", ".html"})
       all = all && fs::exists(stem + ext);
     if (all)
       promises_.see("export", std::to_string(points) + " GPX points in " +

@@ -208,6 +208,9 @@ TEST_F(BrowserTest, the_overview_and_a_recordings_page_follow_the_video) {
       eval(kWaitVideo),
       eval(seekTo(7)),
       eval(seekTo(18)),
+      eval("new Promise(r => { const t = document.getElementById('front').textTracks[0]; "
+           "t.mode = 'showing'; setTimeout(() => r(Array.from(t.cues).find(c => c.startTime <= 7 "
+           "&& c.endTime > 7).text), 300); })"),
       eval(clickAndWait("#map", "kvViewer.mapPixel(" + std::to_string(epochs[12].lat) + ", " +
                                     std::to_string(epochs[12].lon) + ")")),
       eval(clickAndWait("#g-chart", "[kvViewer.chartX(1, 21), 60]")),
@@ -222,7 +225,7 @@ TEST_F(BrowserTest, the_overview_and_a_recordings_page_follow_the_video) {
            "Event('input')); kvViewer.state()"),
       shot("no-video"),
   });
-  ASSERT_EQ(r.size(), 18u);
+  ASSERT_EQ(r.size(), 19u);
 
   auto listed = r[1];
   for (const auto &stem : {kFront, kRear, kNoVideo})
@@ -240,14 +243,18 @@ TEST_F(BrowserTest, the_overview_and_a_recordings_page_follow_the_video) {
     EXPECT_DOUBLE_EQ(cursors[0], t) << state;
     EXPECT_DOUBLE_EQ(cursors[2], t) << state;
   }
-  EXPECT_NEAR(std::stod(r[8]), 12, 0.01) << "clicking the route at the fix of 12 s";
-  EXPECT_NEAR(std::stod(r[9]), 21, 0.1) << "clicking the G chart at 21 s";
+  char kmh[32];
+  snprintf(kmh, sizeof kmh, "  %.0f km/h", epochs[7].knots * 1.852);
+  EXPECT_NE(r[8].find(std::string("14:35:26 UTC+02:00") + kmh), std::string::npos)
+      << "the video's subtitle at 7 s: " << r[8];
+  EXPECT_NEAR(std::stod(r[9]), 12, 0.01) << "clicking the route at the fix of 12 s";
+  EXPECT_NEAR(std::stod(r[10]), 21, 0.1) << "clicking the G chart at 21 s";
   // At 21 s the car does the generator's knots; the switch shows them in mph.
   char mph[32];
   snprintf(mph, sizeof mph, " %.0f mph, ", epochs[21].knots * 1.852 / 1.609344);
-  EXPECT_NE(r[10].find(mph), std::string::npos) << r[10] << " wants" << mph;
-  auto slider = numbers(field(r[16], "marker"));
-  ASSERT_EQ(slider.size(), 2u) << r[16];
+  EXPECT_NE(r[11].find(mph), std::string::npos) << r[11] << " wants" << mph;
+  auto slider = numbers(field(r[17], "marker"));
+  ASSERT_EQ(slider.size(), 2u) << r[17];
   auto drive20 = trackgen::drive(20, 1000, 0);
   EXPECT_NEAR(slider[0], drive20[5].lat, 1e-7) << "without a video the slider is the clock";
 

@@ -254,6 +254,15 @@
       { t: R.gt, y: () => scaled(R.gz), color: '#8e44ad', label: 'z' }], () => R.gUnit));
   }
 
+  // ---- the subtitles: the page's own WebVTT, given to the video as a track ----------
+  const vtt = document.getElementById('kv-subtitles');
+  if (front && vtt) {
+    const track = document.createElement('track');
+    Object.assign(track, { kind: 'subtitles', srclang: 'en', label: 'time, speed, position',
+      src: URL.createObjectURL(new Blob([vtt.textContent.trimStart()], { type: 'text/vtt' })) });
+    front.appendChild(track);
+  }
+
   // ---- the readout and the whole update ------------------------------------------
   const readout = document.getElementById('readout');
   let map = null, last = null;

@@ -79,8 +79,10 @@ void gpxBounds(std::string &out, const Track &t) {
 std::string secondsText(int64_t ms) {
   std::string out;
   uint64_t a = ms < 0 ? 0 - static_cast<uint64_t>(ms) : static_cast<uint64_t>(ms);
-  appendf(out, "%s%llu.%03llu", ms < 0 ? "-" : "", static_cast<unsigned long long>(a / 1000),
-          static_cast<unsigned long long>(a % 1000));
+  if (ms < 0) out += '-';
+  appendDigits(out, a / 1000);
+  out += '.';
+  appendDigits(out, a % 1000, 3);
   return out;
 }
 
@@ -165,7 +167,9 @@ std::string trackCsv(const Track &t, const Zone &zone) {
       if (p.has_utc) out += utcText(p.utc_ms);
       out += ',';
       if (p.has_utc) out += isoLocalText(p.utc_ms, zone);
-      appendf(out, ",%zu,", s + 1);
+      out += ',';
+      appendDigits(out, s + 1);
+      out += ',';
       appendFixed(out, p.lat, 8);
       out += ',';
       appendFixed(out, p.lon, 8);
@@ -176,9 +180,9 @@ std::string trackCsv(const Track &t, const Zone &zone) {
       out += ',';
       if (p.has_ele) appendFixed(out, p.ele_m, 3);
       out += ',';
-      if (p.quality >= 0) appendf(out, "%d", p.quality);
+      if (p.quality >= 0) appendInt(out, p.quality);
       out += ',';
-      if (p.sats >= 0) appendf(out, "%d", p.sats);
+      if (p.sats >= 0) appendInt(out, p.sats);
       out += ',';
       if (p.hdop >= 0) appendFixed(out, p.hdop, 2);
       out += '\n';
@@ -249,7 +253,11 @@ std::string gsensorCsv(const GSensorData &d) {
   for (size_t i = 0; i < d.samples.size(); ++i) {
     const GSample &s = d.samples[i];
     out += secondsText(s.time_ms);
-    appendf(out, ",%d,%d,%d,%d\n", s.x, s.y, s.z, i < d.pre_event ? 1 : 0);
+    for (int32_t v : {s.x, s.y, s.z}) {
+      out += ',';
+      appendInt(out, v);
+    }
+    out += i < d.pre_event ? ",1\n" : ",0\n";
   }
   return out;
 }

@@ -8,9 +8,14 @@ namespace kvx {
 namespace {
 
 void cueTime(std::string &out, int64_t ms, SubtitleFormat f) {
-  appendf(out, "%02lld:%02lld:%02lld%c%03lld", static_cast<long long>(ms / 3600000),
-          static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60),
-          f == SubtitleFormat::kSrt ? ',' : '.', static_cast<long long>(ms % 1000));
+  uint64_t u = static_cast<uint64_t>(ms);
+  appendDigits(out, u / 3600000, 2);
+  out += ':';
+  appendDigits(out, u / 60000 % 60, 2);
+  out += ':';
+  appendDigits(out, u / 1000 % 60, 2);
+  out += f == SubtitleFormat::kSrt ? ',' : '.';
+  appendDigits(out, u % 1000, 3);
 }
 
 void angle(std::string &out, double deg, char pos, char neg) {
@@ -28,7 +33,12 @@ std::string cueText(const TrackPoint *p, int64_t ms, const RecordingFacts &facts
   out[10] = ' ';
   out += facts.zone.known ? " UTC" + zoneText(facts.zone) : " local";
   if (!p) return out + "\nno GPS fix";
-  appendf(out, "  %.0f km/h (%.0f mph)\n", p->speed_mps * 3.6, p->speed_mps * 3.6 / 1.609344);
+  double kmh = p->speed_mps * 3.6;
+  out += "  ";
+  appendFixed(out, kmh, 0);
+  out += " km/h (";
+  appendFixed(out, kmh / 1.609344, 0);
+  out += " mph)\n";
   angle(out, p->lat, 'N', 'S');
   out += "  ";
   angle(out, p->lon, 'E', 'W');
@@ -50,7 +60,10 @@ std::string subtitles(const Track &track, const RecordingFacts &facts, SubtitleF
     while (next < fixes.size() && fixes[next]->offset_ms < ms + 1000) last = fixes[next++];
     // A fix older than the second before is stale: the car is in a tunnel.
     const TrackPoint *p = last && last->offset_ms >= ms - 1000 ? last : nullptr;
-    if (format == SubtitleFormat::kSrt) appendf(out, "%lld\n", static_cast<long long>(cue));
+    if (format == SubtitleFormat::kSrt) {
+      appendInt(out, cue);
+      out += '\n';
+    }
     cueTime(out, ms, format);
     out += " --> ";
     cueTime(out, ms + 1000, format);

@@ -101,6 +101,22 @@ void appendf(std::string &out, const char *format, ...) {
   out.resize(at + static_cast<size_t>(n));
 }
 
+void appendDigits(std::string &out, uint64_t value, int width) {
+  char buf[24];
+  int n = 0;
+  do {
+    buf[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value && n < 20);
+  while (n < width && n < 20) buf[n++] = '0';
+  while (n) out += buf[--n];
+}
+
+void appendInt(std::string &out, int64_t value) {
+  if (value < 0) out += '-';
+  appendDigits(out, value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
+}
+
 void appendFixed(std::string &out, double value, int decimals) {
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
@@ -181,9 +197,24 @@ std::string utcText(int64_t utc_ms) {
   int y, m, d;
   civilFromDays(days, y, m, d);
   std::string out;
-  appendf(out, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", y, m, d, static_cast<int>(in_day / 3600000),
-          static_cast<int>(in_day / 60000 % 60), static_cast<int>(in_day / 1000 % 60),
-          static_cast<int>(in_day % 1000));
+  out.reserve(24);
+  auto two = [&](int64_t v, char after) {
+    appendDigits(out, static_cast<uint64_t>(v), 2);
+    out += after;
+  };
+  if (y < 0 || y > 9999) {  // far outside any receiver's dates: printf tells it as it is
+    appendf(out, "%04d-", y);
+  } else {
+    appendDigits(out, static_cast<uint64_t>(y), 4);
+    out += '-';
+  }
+  two(m, '-');
+  two(d, 'T');
+  two(in_day / 3600000, ':');
+  two(in_day / 60000 % 60, ':');
+  two(in_day / 1000 % 60, '.');
+  appendDigits(out, static_cast<uint64_t>(in_day % 1000), 3);
+  out += 'Z';
   return out;
 }
 

@@ -12,6 +12,11 @@ namespace kvx {
 // Appends printf-formatted text (any length).
 void appendf(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
+// Appends `value` in decimal, zero-padded to `width` digits: without printf, which a full
+// card's export calls millions of times for times and counts.
+void appendDigits(std::string &out, uint64_t value, int width = 1);
+void appendInt(std::string &out, int64_t value);
+
 // Appends `value` with exactly `decimals` digits after the point ("%.*f", but without
 // printf's multi-precision arithmetic: an hour's track holds 150,000 such numbers).
 void appendFixed(std::string &out, double value, int decimals);

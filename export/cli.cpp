@@ -7,7 +7,7 @@
 #include <cmath>
 #include <string_view>
 
-namespace kvx {
+namespace kv_export {
 
 const char kUsage[] = R"(Usage: kv_export [-o FOLDER] [OPTION]... INPUT...
 
@@ -171,4 +171,4 @@ bool parseArgs(int argc, char **argv, Options &opt) {
   return true;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace kvx {
+namespace kv_export {
 
 enum Format : unsigned {
   kGpx = 1,
@@ -35,4 +35,4 @@ bool parseArgs(int argc, char **argv, Options &opt);
 
 extern const char kUsage[];
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -5,7 +5,7 @@
 #include "recording_facts.hpp"
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 constexpr double kMpsToKmh = 3.6;
@@ -262,4 +262,4 @@ std::string gsensorCsv(const GSensorData &d) {
   return out;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

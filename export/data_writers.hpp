@@ -10,7 +10,7 @@
 #include "recording_data.hpp"
 #include "recording_facts.hpp"
 
-namespace kvx {
+namespace kv_export {
 
 // GPX 1.1: one track named `name`, a segment per stretch with fix. Each point holds its
 // position, the UTC time of its RMC, and from its GGA (where there was one) elevation,
@@ -41,4 +41,4 @@ std::string secondsText(int64_t ms);
 // GPX's <fix> for a GGA fix quality and satellite count; empty when it says nothing.
 std::string_view gpxFix(int quality, int sats);
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -17,7 +17,7 @@
 #include "trips.hpp"
 #include "viewer.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 namespace fs = std::filesystem;
@@ -349,4 +349,4 @@ void exportAll(Run &run, const std::vector<FolderRecordings> &folders) {
   writeOut(run, "index.html", overviewPage(done, tripsOf(facts), names, viewer));
 }
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -10,7 +10,7 @@
 #include "cli.hpp"
 #include "recordings.hpp"
 
-namespace kvx {
+namespace kv_export {
 
 struct Run {
   Options opt;
@@ -24,4 +24,4 @@ void exportAll(Run &run, const std::vector<FolderRecordings> &folders);
 // Says `what` on standard error and makes the run end with status 1.
 void fail(Run &run, const std::string &what);
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -4,7 +4,7 @@
 
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 constexpr size_t kHeaderSize = 524;
@@ -105,4 +105,4 @@ bool readGSensor(std::string_view bytes, GSensorData &d, std::string &error) {
   return true;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace kvx;
+using namespace kv_export;
 
 bool makeOutputFolder(const std::string &dir) {
   std::error_code ec;

@@ -7,7 +7,7 @@
 #include "svg_view.hpp"
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 bool digitsAt(std::string_view s, std::initializer_list<size_t> at) {
@@ -175,4 +175,4 @@ RecordingFacts factsOf(std::string_view stem, const Track *track, const GSensorD
   return f;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

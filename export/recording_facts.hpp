@@ -12,7 +12,7 @@
 
 #include "recording_data.hpp"
 
-namespace kvx {
+namespace kv_export {
 
 // The parts of a recording's name ("20240507-123519_EVT_D_F").
 struct RecordingName {
@@ -62,4 +62,4 @@ struct RecordingFacts {
 };
 RecordingFacts factsOf(std::string_view stem, const Track *track, const GSensorData *gsensor);
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -12,7 +12,7 @@
 #include "kv_owners.hpp"
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 enum class Kind { None, Gps, Gsf, Mp4 };
@@ -169,4 +169,4 @@ std::string describeRecordingName(std::string_view stem) {
   return out;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kvx {
+namespace kv_export {
 
 struct RecordingFiles {
   std::string stem;           // file name without folder and extension
@@ -32,4 +32,4 @@ std::vector<FolderRecordings> gatherRecordings(const std::vector<std::string> &i
 // does not follow it.
 std::string describeRecordingName(std::string_view stem);
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -4,7 +4,7 @@
 
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 void cueTime(std::string &out, int64_t ms, SubtitleFormat f) {
@@ -72,4 +72,4 @@ std::string subtitles(const Track &track, const RecordingFacts &facts, SubtitleF
   return out;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

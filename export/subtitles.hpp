@@ -9,7 +9,7 @@
 #include "recording_data.hpp"
 #include "recording_facts.hpp"
 
-namespace kvx {
+namespace kv_export {
 
 enum class SubtitleFormat { kSrt, kVtt };
 
@@ -17,4 +17,4 @@ enum class SubtitleFormat { kSrt, kVtt };
 // track has no line at all.
 std::string subtitles(const Track &track, const RecordingFacts &facts, SubtitleFormat format);
 
-}  // namespace kvx
+}  // namespace kv_export

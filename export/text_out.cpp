@@ -5,7 +5,7 @@
 
 #include <charconv>
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 bool allDigits(std::string_view s) {
@@ -236,4 +236,4 @@ int64_t headerSecondsBetween(std::string_view a, std::string_view b) {
   return seconds(b) - seconds(a);
 }
 
-}  // namespace kvx
+}  // namespace kv_export

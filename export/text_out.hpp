@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace kvx {
+namespace kv_export {
 
 // Appends printf-formatted text (any length).
 void appendf(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
@@ -43,4 +43,4 @@ std::string headerTimeText(std::string_view digits);
 // Seconds between two 14-digit header times (b - a); 0 when either is not one.
 int64_t headerSecondsBetween(std::string_view a, std::string_view b);
 
-}  // namespace kvx
+}  // namespace kv_export

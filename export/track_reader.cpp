@@ -6,7 +6,7 @@
 
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 constexpr double kKnotMps = 1852.0 / 3600.0;
@@ -308,4 +308,4 @@ bool readTrack(std::string_view bytes, Track &track, std::string &error) {
   return true;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

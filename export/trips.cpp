@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <numeric>
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 int64_t endOf(const RecordingFacts &f) { return f.start_local_s + (f.duration_ms + 999) / 1000; }
@@ -79,4 +79,4 @@ std::vector<Trip> tripsOf(const std::vector<const RecordingFacts *> &recs) {
   return trips;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

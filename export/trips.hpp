@@ -9,7 +9,7 @@
 
 #include "recording_facts.hpp"
 
-namespace kvx {
+namespace kv_export {
 
 inline constexpr int64_t kTripGapS = 90;
 // A rear recording belongs to the front one whose name is at most this far off: the two
@@ -34,4 +34,4 @@ struct Trip {
 // Trips of the recordings whose facts are given, in start order.
 std::vector<Trip> tripsOf(const std::vector<const RecordingFacts *> &recordings);
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -8,7 +8,7 @@
 #include "svg_view.hpp"
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 // JSON text for inside a <script> element: "</script>" must not appear in it. The pages
@@ -422,4 +422,4 @@ std::string overviewPage(const std::vector<OverviewRecording> &recs, const std::
   return html;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

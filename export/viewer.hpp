@@ -12,7 +12,7 @@
 #include "recording_facts.hpp"
 #include "trips.hpp"
 
-namespace kvx {
+namespace kv_export {
 
 struct ViewerOptions {
   std::string tiles;        // tile URL template; empty: no tiles
@@ -59,4 +59,4 @@ struct ViewerAsset {
 extern const ViewerAsset kViewerAssets[];
 extern const size_t kViewerAssetCount;
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -38,26 +38,29 @@ std::string_view scriptData(std::string_view page, std::string_view id) {
   return page.substr(from, page.find("</script>", from) - from);
 }
 
-void checkPages(const std::string &name, const kvx::Track *track, const kvx::GSensorData *gs) {
-  kvx::RecordingFacts facts = kvx::factsOf(name, track, gs);
-  kvx::ViewerOptions opt{"https://tile.example/{z}/{x}/{y}.png", 1000, true};
-  kvx::RecordingPageInput in;
+void checkPages(const std::string &name, const kv_export::Track *track,
+                const kv_export::GSensorData *gs) {
+  kv_export::RecordingFacts facts = kv_export::factsOf(name, track, gs);
+  kv_export::ViewerOptions opt{"https://tile.example/{z}/{x}/{y}.png", 1000, true};
+  kv_export::RecordingPageInput in;
   in.stem = in.partner_stem = name;
-  in.description = kvx::describeRecordingName(name);
+  in.description = kv_export::describeRecordingName(name);
   in.facts = &facts;
   in.track = track;
   in.gsensor = gs;
-  in.video = in.partner_video = kvx::href(name + ".mp4");
-  in.files = {{name, kvx::href(name + ".gpx")}};
+  in.video = in.partner_video = kv_export::href(name + ".mp4");
+  in.files = {{name, kv_export::href(name + ".gpx")}};
   in.notes = {name + ": a note"};
-  std::string page = kvx::recordingPage(in, opt);
+  std::string page = kv_export::recordingPage(in, opt);
   require(wellformed::xml(page));
   require(wellformed::json(scriptData(page, "kv-data")));
 
-  kvx::OverviewRecording o{name, kvx::href(name + ".html"), in.description, facts, {}, in.notes};
-  if (track) o.route = kvx::thinnedRoute(*track, 24);
-  std::vector<kvx::OverviewRecording> all{o};
-  std::string index = kvx::overviewPage(all, kvx::tripsOf({&all[0].facts}), {name}, opt);
+  kv_export::OverviewRecording o{
+      name, kv_export::href(name + ".html"), in.description, facts, {}, in.notes};
+  if (track) o.route = kv_export::thinnedRoute(*track, 24);
+  std::vector<kv_export::OverviewRecording> all{o};
+  std::string index =
+      kv_export::overviewPage(all, kv_export::tripsOf({&all[0].facts}), {name}, opt);
   require(wellformed::xml(index));
   require(wellformed::json(scriptData(index, "kv-routes")));
 }
@@ -71,26 +74,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string_view bytes(reinterpret_cast<const char *>(data) + 1 + name_length,
                          size - 1 - name_length);
   std::string error;
-  kvx::RecordingView view{name, kvx::describeRecordingName(name), nullptr, nullptr};
-  kvx::Track track;
-  kvx::GSensorData gs;
+  kv_export::RecordingView view{name, kv_export::describeRecordingName(name), nullptr, nullptr};
+  kv_export::Track track;
+  kv_export::GSensorData gs;
   if (data[0] & 1) {
-    if (!kvx::readGSensor(bytes, gs, error)) return 0;
+    if (!kv_export::readGSensor(bytes, gs, error)) return 0;
     view.gsensor = &gs;
-    require(wellformed::csv(kvx::gsensorCsv(gs)));
+    require(wellformed::csv(kv_export::gsensorCsv(gs)));
   } else {
-    if (!kvx::readTrack(bytes, track, error)) return 0;
+    if (!kv_export::readTrack(bytes, track, error)) return 0;
     view.track = &track;
-    kvx::Zone zone = kvx::zoneOf(track);
-    std::string offset = kvx::zoneText(zone);
-    require(wellformed::xml(kvx::trackGpx(track, name, offset)));
-    require(wellformed::xml(kvx::trackGpx10(track, name, offset)));
-    require(wellformed::csv(kvx::trackCsv(track, zone)));
-    require(wellformed::json(kvx::trackGeoJson(track, name, offset)));
-    kvx::RecordingFacts facts = kvx::factsOf(name, &track, nullptr);
-    kvx::subtitles(track, facts, kvx::SubtitleFormat::kSrt);
+    kv_export::Zone zone = kv_export::zoneOf(track);
+    std::string offset = kv_export::zoneText(zone);
+    require(wellformed::xml(kv_export::trackGpx(track, name, offset)));
+    require(wellformed::xml(kv_export::trackGpx10(track, name, offset)));
+    require(wellformed::csv(kv_export::trackCsv(track, zone)));
+    require(wellformed::json(kv_export::trackGeoJson(track, name, offset)));
+    kv_export::RecordingFacts facts = kv_export::factsOf(name, &track, nullptr);
+    kv_export::subtitles(track, facts, kv_export::SubtitleFormat::kSrt);
   }
-  require(wellformed::xml(kvx::recordingSvg(view)));
+  require(wellformed::xml(kv_export::recordingSvg(view)));
   checkPages(name, view.track, view.gsensor);
   return 0;
 }

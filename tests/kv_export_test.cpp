@@ -188,7 +188,7 @@ TEST(TrackChecksum, follows_the_receivers_rule_as_kv_navlink_does) {
       {"$GPRMC,123519.000,A,4807.038,N,01131.000,E,022.4,084.4,070524,003.1,W", false},
       {"$GPRMC,123519.000,A,4807.038,N,01131.000,E,022.4,084.4,070524,003.1,W*007F", true},
   };
-  for (const auto &c : cases) EXPECT_EQ(kvx::nmeaChecksumOk(c.sentence), c.ok) << c.sentence;
+  for (const auto &c : cases) EXPECT_EQ(kv_export::nmeaChecksumOk(c.sentence), c.ok) << c.sentence;
 }
 
 TEST(TrackReading, each_fix_joins_the_gga_of_its_second_and_a_loss_of_fix_ends_the_segment) {
@@ -197,16 +197,16 @@ TEST(TrackReading, each_fix_joins_the_gga_of_its_second_and_a_loss_of_fix_ends_t
     SCOPED_TRACE(gga_first ? "GGA first" : "RMC first");
     std::string file =
         trackgen::header("20240507143519", "x.gps") + trackgen::lines(epochs, gga_first);
-    kvx::Track t;
+    kv_export::Track t;
     std::string error;
-    ASSERT_TRUE(kvx::readTrack(file, t, error)) << error;
+    ASSERT_TRUE(kv_export::readTrack(file, t, error)) << error;
     ASSERT_EQ(t.segments.size(), 2u);
     EXPECT_EQ(t.segments[0].size(), 25u);
     EXPECT_EQ(t.segments[1].size(), 14u);
     ASSERT_EQ(t.no_fix.size(), 1u);
     EXPECT_EQ(t.no_fix[0].from_ms, epochs[25].offset_ms);
     EXPECT_EQ(t.no_fix[0].to_ms, epochs[26].offset_ms);
-    const kvx::TrackPoint &p = t.segments[1][0];  // epoch 26
+    const kv_export::TrackPoint &p = t.segments[1][0];  // epoch 26
     EXPECT_EQ(p.offset_ms, epochs[26].offset_ms);
     EXPECT_EQ(p.utc_ms, epochs[26].utc_ms);
     EXPECT_NEAR(p.speed_mps, epochs[26].knots * 1852 / 3600, 1e-9);
@@ -226,9 +226,9 @@ TEST(TrackReading, damaged_lines_are_skipped_and_the_first_is_named_by_its_line_
   std::string file = trackgen::header("20240507143519", "x.gps") +
                      lines.substr(0, lines.find('\n') + 1) + "700:" + bad_sum + "\n" +
                      "garbage without offset\n" + lines.substr(lines.find('\n') + 1);
-  kvx::Track t;
+  kv_export::Track t;
   std::string error;
-  ASSERT_TRUE(kvx::readTrack(file, t, error));
+  ASSERT_TRUE(kv_export::readTrack(file, t, error));
   EXPECT_EQ(t.report.damaged, 2u);
   EXPECT_EQ(t.report.first_damaged, 4u);  // header, name, first RMC, then the bad one
   EXPECT_EQ(t.points(), 6u);
@@ -238,9 +238,9 @@ TEST(TrackReading, an_appended_start_on_the_same_name_continues_later_on_the_tim
   auto first = trackgen::drive(5), second = trackgen::drive(5);
   std::string file = trackgen::trackFile(first, "x.gps", "20240507143519") +
                      trackgen::trackFile(second, "x.gps", "20240507143649");  // 90 s later
-  kvx::Track t;
+  kv_export::Track t;
   std::string error;
-  ASSERT_TRUE(kvx::readTrack(file, t, error));
+  ASSERT_TRUE(kv_export::readTrack(file, t, error));
   EXPECT_EQ(t.sessions, 2);
   ASSERT_EQ(t.segments.size(), 2u);
   EXPECT_EQ(t.segments[1][0].offset_ms, 90000 + second[0].offset_ms);
@@ -251,9 +251,9 @@ TEST(TrackReading, what_is_not_a_track_file_is_refused) {
   for (const char *bytes : {"hello\n", "2024050714351\nx.gps\n", "20240507143519x\n",
                             "\x7f"
                             "ELF\x02\x01"}) {
-    kvx::Track t;
+    kv_export::Track t;
     std::string error;
-    EXPECT_FALSE(kvx::readTrack(bytes, t, error)) << bytes;
+    EXPECT_FALSE(kv_export::readTrack(bytes, t, error)) << bytes;
     EXPECT_NE(error.find("not a GPS track file"), std::string::npos) << bytes;
   }
 }
@@ -277,9 +277,9 @@ TEST(GSensorReading, the_pre_event_part_ends_where_the_recorders_own_samples_beg
       {"own samples only", {{40, 1, 1, 1, 0}, {290, 2, 2, 2, 0}, {540, 3, 3, 3, 0}}, 0},
   };
   for (const auto &c : cases) {
-    kvx::GSensorData d;
+    kv_export::GSensorData d;
     std::string error;
-    ASSERT_TRUE(kvx::readGSensor(gsfBytes(c.records), d, error)) << c.what;
+    ASSERT_TRUE(kv_export::readGSensor(gsfBytes(c.records), d, error)) << c.what;
     EXPECT_EQ(d.pre_event, c.pre_event) << c.what;
     EXPECT_EQ(d.samples.size(), c.records.size()) << c.what;
   }
@@ -288,14 +288,14 @@ TEST(GSensorReading, the_pre_event_part_ends_where_the_recorders_own_samples_beg
 TEST(GSensorReading, a_count_that_contradicts_the_records_is_damage_and_a_foreign_file_is_refused) {
   std::string b = gsfBytes({{0, 1, 2, 3, 0}, {250, 1, 2, 3, 0}});
   b[8] = 5;  // count 5, two records
-  kvx::GSensorData d;
+  kv_export::GSensorData d;
   std::string error;
-  ASSERT_TRUE(kvx::readGSensor(b, d, error));
+  ASSERT_TRUE(kv_export::readGSensor(b, d, error));
   EXPECT_EQ(d.report.damaged, 1u);
 
-  EXPECT_FALSE(kvx::readGSensor(gsfBytes({}, true, 40), d, error));
+  EXPECT_FALSE(kv_export::readGSensor(gsfBytes({}, true, 40), d, error));
   EXPECT_NE(error.find("record size"), std::string::npos) << error;
-  EXPECT_FALSE(kvx::readGSensor(std::string(600, '\0'), d, error));
+  EXPECT_FALSE(kv_export::readGSensor(std::string(600, '\0'), d, error));
   EXPECT_NE(error.find("not a G-sensor data file"), std::string::npos) << error;
 }
 

@@ -19,7 +19,7 @@
 
 namespace {
 
-using namespace kvx;
+using namespace kv_export;
 
 // A folder or stem name a person may give a card's copy: every character markup minds.
 constexpr const char *kAwkward = "Tom & Jerry's <\"trip\">";

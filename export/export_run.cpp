@@ -186,10 +186,12 @@ class RecordingExport {
   }
 
  private:
-  void file(unsigned bit, const char *suffix, const char *label, const std::string &content) {
+  // Writes one output when it was asked for; `make` builds its content only then.
+  template <class Make>
+  void file(unsigned bit, const char *suffix, const char *label, Make make) {
     if (!(run_.opt.formats & bit)) return;
     std::string name = item_.base + suffix;
-    if (writeOut(run_, name, content)) files_.push_back({label, href(name)});
+    if (writeOut(run_, name, make())) files_.push_back({label, href(name)});
   }
 
   void writeTrackFiles() {
@@ -202,12 +204,15 @@ class RecordingExport {
       return;
     }
     const std::string &stem = item_.files->stem, offset = zoneText(facts_.zone);
-    file(kGpx, ".gpx", run_.opt.gpx10 ? "GPX 1.0" : "GPX",
-         run_.opt.gpx10 ? trackGpx10(track_, stem, offset) : trackGpx(track_, stem, offset));
-    file(kCsv, ".track.csv", "track CSV", trackCsv(track_, facts_.zone));
-    file(kGeoJson, ".geojson", "GeoJSON", trackGeoJson(track_, stem, offset));
-    file(kSubtitles, ".srt", "subtitles (SubRip)", subtitles(track_, facts_, SubtitleFormat::kSrt));
-    if (run_.opt.formats & kSubtitles) vtt_ = subtitles(track_, facts_, SubtitleFormat::kVtt);
+    file(kGpx, ".gpx", run_.opt.gpx10 ? "GPX 1.0" : "GPX", [&] {
+      return run_.opt.gpx10 ? trackGpx10(track_, stem, offset) : trackGpx(track_, stem, offset);
+    });
+    file(kCsv, ".track.csv", "track CSV", [&] { return trackCsv(track_, facts_.zone); });
+    file(kGeoJson, ".geojson", "GeoJSON", [&] { return trackGeoJson(track_, stem, offset); });
+    file(kSubtitles, ".srt", "subtitles (SubRip)",
+         [&] { return subtitles(track_, facts_, SubtitleFormat::kSrt); });
+    if ((run_.opt.formats & kSubtitles) && (run_.opt.formats & kHtml))
+      vtt_ = subtitles(track_, facts_, SubtitleFormat::kVtt);
   }
 
   void writeGSensorFiles() {
@@ -216,7 +221,7 @@ class RecordingExport {
       note(item_.files->gsf, "no G-sensor record in it: no G-sensor CSV written", notes_);
       return;
     }
-    file(kGsensor, ".gsensor.csv", "G-sensor CSV", gsensorCsv(gs_));
+    file(kGsensor, ".gsensor.csv", "G-sensor CSV", [&] { return gsensorCsv(gs_); });
   }
 
   void writePicture() {
@@ -224,7 +229,7 @@ class RecordingExport {
     if (!something) return;
     RecordingView view{item_.files->stem, describeRecordingName(item_.files->stem),
                        has_track_ ? &track_ : nullptr, has_gs_ ? &gs_ : nullptr};
-    file(kSvg, ".svg", "picture (SVG)", recordingSvg(view));
+    file(kSvg, ".svg", "picture (SVG)", [&] { return recordingSvg(view); });
   }
 
   RecordingPageInput pageInput() const {

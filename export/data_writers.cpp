@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "recording_facts.hpp"
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 constexpr double kMpsToKmh = 3.6;
@@ -35,6 +36,32 @@ void gpxPoint(std::string &out, const TrackPoint &p) {
   out += "</gpxtpx:TrackPointExtension></extensions></trkpt>\n";
 }
 
+// GPX 1.0 has speed and course elements of its own, which converters such as gpsbabel
+// read; its element order differs from 1.1's.
+void gpx10Point(std::string &out, const TrackPoint &p) {
+  out += "<trkpt lat=\"";
+  appendFixed(out, p.lat, 8);
+  out += "\" lon=\"";
+  appendFixed(out, p.lon, 8);
+  out += "\">";
+  if (p.has_ele) element(out, "ele", p.ele_m, 3);
+  if (p.has_utc) out.append("<time>").append(utcText(p.utc_ms)).append("</time>");
+  if (p.has_course) element(out, "course", p.course_deg, 2);
+  element(out, "speed", p.speed_mps, 3);
+  if (p.has_geoid) element(out, "geoidheight", p.geoid_m, 3);
+  std::string_view fix = p.has_gga ? gpxFix(p.quality, p.sats) : std::string_view();
+  if (!fix.empty()) out.append("<fix>").append(fix).append("</fix>");
+  if (p.sats >= 0) out.append("<sat>").append(std::to_string(p.sats)).append("</sat>");
+  if (p.hdop >= 0) element(out, "hdop", p.hdop, 2);
+  out += "</trkpt>\n";
+}
+
+std::string startDesc(const Track &t, const std::string &utc_offset) {
+  if (t.start_local.empty()) return {};
+  return "recording started " + headerTimeText(t.start_local) + " local time" +
+         (utc_offset.empty() ? " (zone unknown)" : " (UTC" + utc_offset + ")");
+}
+
 void gpxBounds(std::string &out, const Track &t) {
   if (t.points() == 0) return;
   double lat0 = 90, lat1 = -90, lon0 = 180, lon1 = -180;
@@ -52,8 +79,10 @@ void gpxBounds(std::string &out, const Track &t) {
 std::string secondsText(int64_t ms) {
   std::string out;
   uint64_t a = ms < 0 ? 0 - static_cast<uint64_t>(ms) : static_cast<uint64_t>(ms);
-  appendf(out, "%s%llu.%03llu", ms < 0 ? "-" : "", static_cast<unsigned long long>(a / 1000),
-          static_cast<unsigned long long>(a % 1000));
+  if (ms < 0) out += '-';
+  appendDigits(out, a / 1000);
+  out += '.';
+  appendDigits(out, a % 1000, 3);
   return out;
 }
 
@@ -77,7 +106,7 @@ std::string_view gpxFix(int quality, int sats) {
   }
 }
 
-std::string trackGpx(const Track &t, std::string_view name) {
+std::string trackGpx(const Track &t, std::string_view name, const std::string &utc_offset) {
   std::string out;
   out.reserve(512 + t.points() * 340);
   out +=
@@ -89,11 +118,9 @@ std::string trackGpx(const Track &t, std::string_view name) {
       " http://www.topografix.com/GPX/1/1/gpx.xsd"
       " http://www.garmin.com/xmlschemas/TrackPointExtension/v2"
       " https://www8.garmin.com/xmlschemas/TrackPointExtensionv2.xsd\">\n";
-  std::string title = xmlText(name);
+  std::string title = xmlText(name), desc = startDesc(t, utc_offset);
   out += "<metadata><name>" + title + "</name>";
-  if (!t.start_local.empty())
-    out +=
-        "<desc>recording started " + xmlText(headerTimeText(t.start_local)) + " local time</desc>";
+  if (!desc.empty()) out += "<desc>" + xmlText(desc) + "</desc>";
   gpxBounds(out, t);
   out += "</metadata>\n<trk><name>" + title + "</name>\n";
   for (const auto &seg : t.segments) {
@@ -105,17 +132,44 @@ std::string trackGpx(const Track &t, std::string_view name) {
   return out;
 }
 
-std::string trackCsv(const Track &t) {
+std::string trackGpx10(const Track &t, std::string_view name, const std::string &utc_offset) {
+  std::string out;
+  out.reserve(512 + t.points() * 240);
+  out +=
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<gpx version=\"1.0\" creator=\"kv_export\" xmlns=\"http://www.topografix.com/GPX/1/0\""
+      " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+      " xsi:schemaLocation=\"http://www.topografix.com/GPX/1/0"
+      " http://www.topografix.com/GPX/1/0/gpx.xsd\">\n";
+  std::string title = xmlText(name), desc = startDesc(t, utc_offset);
+  out += "<name>" + title + "</name>\n";
+  if (!desc.empty()) out += "<desc>" + xmlText(desc) + "</desc>\n";
+  gpxBounds(out, t);
+  out += "\n<trk><name>" + title + "</name>\n";
+  for (const auto &seg : t.segments) {
+    out += "<trkseg>\n";
+    for (const auto &p : seg) gpx10Point(out, p);
+    out += "</trkseg>\n";
+  }
+  out += "</trk>\n</gpx>\n";
+  return out;
+}
+
+std::string trackCsv(const Track &t, const Zone &zone) {
   std::string out =
-      "time_s,utc,segment,latitude,longitude,speed_kmh,course_deg,elevation_m,fix_quality,"
+      "time_s,utc,local,segment,latitude,longitude,speed_kmh,course_deg,elevation_m,fix_quality,"
       "satellites,hdop\n";
-  out.reserve(out.size() + t.points() * 110);
+  out.reserve(out.size() + t.points() * 140);
   for (size_t s = 0; s < t.segments.size(); ++s)
     for (const auto &p : t.segments[s]) {
       out += secondsText(p.offset_ms);
       out += ',';
       if (p.has_utc) out += utcText(p.utc_ms);
-      appendf(out, ",%zu,", s + 1);
+      out += ',';
+      if (p.has_utc) out += isoLocalText(p.utc_ms, zone);
+      out += ',';
+      appendDigits(out, s + 1);
+      out += ',';
       appendFixed(out, p.lat, 8);
       out += ',';
       appendFixed(out, p.lon, 8);
@@ -126,9 +180,9 @@ std::string trackCsv(const Track &t) {
       out += ',';
       if (p.has_ele) appendFixed(out, p.ele_m, 3);
       out += ',';
-      if (p.quality >= 0) appendf(out, "%d", p.quality);
+      if (p.quality >= 0) appendInt(out, p.quality);
       out += ',';
-      if (p.sats >= 0) appendf(out, "%d", p.sats);
+      if (p.sats >= 0) appendInt(out, p.sats);
       out += ',';
       if (p.hdop >= 0) appendFixed(out, p.hdop, 2);
       out += '\n';
@@ -136,41 +190,60 @@ std::string trackCsv(const Track &t) {
   return out;
 }
 
-std::string trackGeoJson(const Track &t, std::string_view name) {
+namespace {
+
+void position(std::string &out, const TrackPoint &p, bool with_ele) {
+  out += '[';
+  appendFixed(out, p.lon, 8);
+  out += ',';
+  appendFixed(out, p.lat, 8);
+  if (with_ele) {
+    out += ',';
+    appendFixed(out, p.ele_m, 3);
+  }
+  out += ']';
+}
+
+// One stretch with fix as a Feature: a LineString, or a Point for a stretch of one fix,
+// since a line needs two positions (RFC 7946, 3.1.4) and GIS readers refuse one of one.
+void stretchFeature(std::string &out, const std::vector<TrackPoint> &seg, size_t index,
+                    bool with_ele, const std::string &common) {
+  std::string coords, times;
+  for (size_t i = 0; i < seg.size(); ++i) {
+    const TrackPoint &p = seg[i];
+    if (i) coords += ',', times += ',';
+    position(coords, p, with_ele);
+    if (p.has_utc)
+      times.append(1, '"').append(utcText(p.utc_ms)).append(1, '"');
+    else
+      times += "null";
+  }
+  bool point = seg.size() == 1;
+  appendf(out, "%s{\"type\":\"Feature\",\"properties\":{%s,\"stretch\":%zu,", index ? ",\n" : "",
+          common.c_str(), index + 1);
+  if (point)
+    out += "\"time\":" + times + "},\"geometry\":{\"type\":\"Point\",\"coordinates\":" + coords;
+  else
+    out += "\"coordTimes\":[" + times +
+           "]},\"geometry\":{\"type\":\"LineString\",\"coordinates\":[" + coords + "]";
+  out += "}}";
+}
+
+}  // namespace
+
+std::string trackGeoJson(const Track &t, std::string_view name, const std::string &utc_offset) {
   bool all_ele = t.points() > 0;
   for (const auto &seg : t.segments)
     for (const auto &p : seg) all_ele = all_ele && p.has_ele;
-  std::string coords, times;
-  for (const auto &seg : t.segments) {
-    coords += coords.empty() ? "[" : ",[";
-    times += times.empty() ? "[" : ",[";
-    for (size_t i = 0; i < seg.size(); ++i) {
-      const TrackPoint &p = seg[i];
-      const char *sep = i ? "," : "";
-      coords.append(sep).append("[");
-      appendFixed(coords, p.lon, 8);
-      coords += ',';
-      appendFixed(coords, p.lat, 8);
-      if (all_ele) {
-        coords += ',';
-        appendFixed(coords, p.ele_m, 3);
-      }
-      coords += ']';
-      times += sep;
-      if (p.has_utc)
-        times.append(1, '"').append(utcText(p.utc_ms)).append(1, '"');
-      else
-        times += "null";
-    }
-    coords += ']';
-    times += ']';
-  }
-  std::string out = "{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\",";
-  out += "\"properties\":{\"name\":\"" + jsonText(name) + "\"";
+  std::string common = "\"name\":\"" + jsonText(name) + "\"";
   if (!t.start_local.empty())
-    out += ",\"start_local\":\"" + jsonText(headerTimeText(t.start_local)) + "\"";
-  out += ",\"coordTimes\":[" + times + "]},";
-  out += "\"geometry\":{\"type\":\"MultiLineString\",\"coordinates\":[" + coords + "]}}]}\n";
+    common += ",\"start_local\":\"" + jsonText(headerTimeText(t.start_local)) + "\"";
+  if (!utc_offset.empty()) common += ",\"utc_offset\":\"" + jsonText(utc_offset) + "\"";
+  std::string out = "{\"type\":\"FeatureCollection\",\"features\":[\n";
+  out.reserve(out.size() + t.points() * 60);
+  for (size_t i = 0; i < t.segments.size(); ++i)
+    stretchFeature(out, t.segments[i], i, all_ele, common);
+  out += "]}\n";
   return out;
 }
 
@@ -180,9 +253,13 @@ std::string gsensorCsv(const GSensorData &d) {
   for (size_t i = 0; i < d.samples.size(); ++i) {
     const GSample &s = d.samples[i];
     out += secondsText(s.time_ms);
-    appendf(out, ",%d,%d,%d,%d\n", s.x, s.y, s.z, i < d.pre_event ? 1 : 0);
+    for (int32_t v : {s.x, s.y, s.z}) {
+      out += ',';
+      appendInt(out, v);
+    }
+    out += i < d.pre_event ? ",1\n" : ",0\n";
   }
   return out;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -10,7 +10,7 @@
 
 #include "kv_owners.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 struct State {
@@ -116,4 +116,4 @@ void removeTemporaryFileOnSignals() {
   for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
 }
 
-}  // namespace kvx
+}  // namespace kv_export

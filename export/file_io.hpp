@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace kvx {
+namespace kv_export {
 
 // Reads a whole file; false with `error` set (the system's reason) when it cannot.
 bool readWholeFile(const std::string &path, std::string &bytes, std::string &error);
@@ -20,4 +20,4 @@ bool writeFileAtomically(const std::string &path, std::string_view content, std:
 // ends, so an interrupted run leaves no litter either.
 void removeTemporaryFileOnSignals();
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -3,7 +3,7 @@
 #include "gsf_reader.hpp"
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 // kv_server hands over at most 50 items of its history; they come first in the file.
@@ -73,4 +73,4 @@ bool readGSensor(std::string_view bytes, GSensorData &d, std::string &error) {
   return true;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

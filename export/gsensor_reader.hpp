@@ -11,10 +11,10 @@
 
 #include "recording_data.hpp"
 
-namespace kvx {
+namespace kv_export {
 
 // Reads the bytes of a data file into `data`. False, with `error` saying why, when they
 // are not a G-sensor data file at all.
 bool readGSensor(std::string_view bytes, GSensorData &data, std::string &error);
 
-}  // namespace kvx
+}  // namespace kv_export

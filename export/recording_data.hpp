@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace kvx {
+namespace kv_export {
 
 // How a file was read. A file cut short by a kill is normal (the writers flush in 512-byte
 // blocks); a damaged one (bad checksum, garbage, a count that contradicts the records)
@@ -93,4 +93,4 @@ struct GSensorData {
   ReadReport report;
 };
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -12,10 +12,10 @@
 #include "kv_owners.hpp"
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
-enum class Kind { None, Gps, Gsf };
+enum class Kind { None, Gps, Gsf, Mp4 };
 
 // Cards are read on any computer, so the extension may come back in capitals.
 Kind kindOf(std::string_view name) {
@@ -23,6 +23,7 @@ Kind kindOf(std::string_view name) {
   const char *ext = name.data() + name.size() - 4;
   if (strncasecmp(ext, ".gps", 4) == 0) return Kind::Gps;
   if (strncasecmp(ext, ".gsf", 4) == 0) return Kind::Gsf;
+  if (strncasecmp(ext, ".mp4", 4) == 0) return Kind::Mp4;
   return Kind::None;
 }
 
@@ -44,27 +45,57 @@ void addFile(FolderRecordings &f, const std::string &path, std::string_view name
   auto it = std::find_if(f.recordings.begin(), f.recordings.end(),
                          [&](const RecordingFiles &r) { return r.stem == stem; });
   if (it == f.recordings.end()) {
-    f.recordings.push_back({stem, "", ""});
+    f.recordings.push_back({stem, "", "", ""});
     it = f.recordings.end() - 1;
   }
-  (kind == Kind::Gps ? it->gps : it->gsf) = path;
+  (kind == Kind::Gps ? it->gps : kind == Kind::Gsf ? it->gsf : it->mp4) = path;
 }
 
 // Hidden entries are skipped: other computers leave "._name" companions on a card.
 int visibleEntry(const struct dirent *e) { return e->d_name[0] != '.'; }
 
-void addFolder(std::vector<FolderRecordings> &all, const std::string &folder,
-               std::vector<std::string> &errors) {
+std::string joined(const std::string &folder, std::string_view name) {
+  return folder + (folder.ends_with('/') ? "" : "/") + std::string(name);
+}
+
+bool isFolder(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The card's root holds the recorder's folder "Recordings" (any case, as another computer
+// may have written it) and no recording of its own.
+std::string recordingsFolderOfCard(const std::string &folder, const kv::DirListing &list) {
+  for (int i = 0; i < list.size(); ++i)
+    if (kindOf(list.name(i)) != Kind::None) return {};
+  for (int i = 0; i < list.size(); ++i)
+    if (strcasecmp(list.name(i), "Recordings") == 0 && isFolder(joined(folder, list.name(i))))
+      return joined(folder, list.name(i));
+  return {};
+}
+
+void addFolder(std::vector<FolderRecordings> &all, const std::string &given,
+               std::vector<std::string> &errors, std::vector<std::string> &notes) {
+  std::string folder = given;
   kv::DirListing list;
   if (!list.scan(folder.c_str(), visibleEntry, alphasort)) {
     errors.push_back(folder + ": " + strerror(errno));
     return;
   }
+  std::string inner = recordingsFolderOfCard(folder, list);
+  if (!inner.empty()) {
+    notes.push_back(given + " is a card: reading its recordings in " + inner);
+    folder = inner;
+    if (!list.scan(folder.c_str(), visibleEntry, alphasort)) {
+      errors.push_back(folder + ": " + strerror(errno));
+      return;
+    }
+  }
   FolderRecordings &f = folderOf(all, folder);
   for (int i = 0; i < list.size(); ++i) {
     std::string_view name = list.name(i);
     Kind kind = kindOf(name);
-    std::string path = folder + (folder.ends_with('/') ? "" : "/") + std::string(name);
+    std::string path = joined(folder, name);
     struct stat st;
     if (kind != Kind::None && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
       addFile(f, path, name, kind);
@@ -79,21 +110,22 @@ void sortByName(FolderRecordings &f) {
 }  // namespace
 
 std::vector<FolderRecordings> gatherRecordings(const std::vector<std::string> &inputs,
-                                               std::vector<std::string> &errors) {
+                                               std::vector<std::string> &errors,
+                                               std::vector<std::string> &notes) {
   std::vector<FolderRecordings> all;
   for (const std::string &in : inputs) {
     struct stat st;
     if (stat(in.c_str(), &st) != 0) {
       errors.push_back(in + ": " + strerror(errno));
     } else if (S_ISDIR(st.st_mode)) {
-      addFolder(all, in, errors);
+      addFolder(all, in, errors, notes);
     } else {
       size_t slash = in.rfind('/');
       std::string_view name =
           std::string_view(in).substr(slash == std::string::npos ? 0 : slash + 1);
       Kind kind = kindOf(name);
       if (kind == Kind::None)
-        errors.push_back(in + ": not a recording's .gps or .gsf file");
+        errors.push_back(in + ": not a recording's .gps, .gsf or .mp4 file");
       else
         addFile(folderOf(all, slash == std::string::npos ? "." : in.substr(0, slash + 1)), in, name,
                 kind);
@@ -137,4 +169,4 @@ std::string describeRecordingName(std::string_view stem) {
   return out;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -1,5 +1,5 @@
-// What the exporter is given, gathered into recordings: a ".gps" and a ".gsf" file of
-// one name stem are one recording, and recordings are grouped by the folder they lie in
+// What the exporter is given, gathered into recordings: the ".gps", ".gsf" and ".mp4"
+// files of one name stem are one recording, and recordings are grouped by the folder they lie in
 // (one page per folder). A folder is read flat, as the recorder keeps it.
 #pragma once
 
@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-namespace kvx {
+namespace kv_export {
 
 struct RecordingFiles {
-  std::string stem;      // file name without folder and extension
-  std::string gps, gsf;  // paths; empty when the recording has no such file
+  std::string stem;           // file name without folder and extension
+  std::string gps, gsf, mp4;  // paths; empty when the recording has no such file
 };
 
 struct FolderRecordings {
@@ -20,14 +20,16 @@ struct FolderRecordings {
   std::vector<RecordingFiles> recordings;  // in name order, which is start-time order
 };
 
-// Gathers the recordings named by `inputs` (files and folders). Each input that cannot be
-// used adds a message to `errors` ("<path>: <reason>").
+// Gathers the recordings named by `inputs` (files and folders; a card's root stands for
+// its "Recordings" folder). Each input that cannot be used adds a message to `errors`
+// ("<path>: <reason>"); what a person should know besides goes into `notes`.
 std::vector<FolderRecordings> gatherRecordings(const std::vector<std::string> &inputs,
-                                               std::vector<std::string> &errors);
+                                               std::vector<std::string> &errors,
+                                               std::vector<std::string> &notes);
 
 // What the recording name rule of the recorder tells about a stem
 // ("20240507-123519_EVT_D_F": start, kind, driving or parked, unit); empty when the stem
 // does not follow it.
 std::string describeRecordingName(std::string_view stem);
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -9,7 +9,7 @@
 
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 // Page geometry (px).
@@ -349,4 +349,4 @@ std::string recordingSvg(const RecordingView &view) {
   return svg;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -8,7 +8,7 @@
 
 #include "recording_data.hpp"
 
-namespace kvx {
+namespace kv_export {
 
 struct RecordingView {
   std::string name;                      // the recording's stem
@@ -23,4 +23,4 @@ std::string recordingSvg(const RecordingView &view);
 // in ms since the start tick; -1 when the data show no pre-event part.
 int64_t triggerMs(const GSensorData *gsensor);
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -7,7 +7,7 @@
 #include "kv_nmea.h"
 #include "text_out.hpp"
 
-namespace kvx {
+namespace kv_export {
 namespace {
 
 constexpr double kKnotMps = 1852.0 / 3600.0;
@@ -211,4 +211,4 @@ bool readTrack(std::string_view bytes, Track &track, std::string &error) {
   return true;
 }
 
-}  // namespace kvx
+}  // namespace kv_export

@@ -10,7 +10,7 @@
 
 #include "recording_data.hpp"
 
-namespace kvx {
+namespace kv_export {
 
 // Reads the bytes of a track file into `track`. False, with `error` saying why, when they
 // are not a track file at all; damaged lines and a last line cut short by a kill are
@@ -22,4 +22,4 @@ bool readTrack(std::string_view bytes, Track &track, std::string &error);
 // every '$' skipped.
 bool nmeaChecksumOk(std::string_view sentence);
 
-}  // namespace kvx
+}  // namespace kv_export

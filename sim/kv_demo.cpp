@@ -11,7 +11,8 @@
 //     recording name rule, kv_shocklog started with it, a track with the 10 s before;
 //     stopped with SIGINT to kv_shocklog and the track stop;
 //   - a second recording called off within 6 s (SIGUSR2): no track file, no data file;
-//   - the real kv_export turning the front's recordings folder into GPX, CSV, SVG, HTML;
+//   - the real kv_export turning the front's recordings folder into GPX, CSV, subtitles and
+//     the viewer's pages (the event recording has a video where ffmpeg is installed);
 //   - finally kv_server made to hang, and kv_sentinel restarting the unit.
 //
 // Exit status 0 only when every promise of the summary was seen. Both boards are kept for
@@ -130,7 +131,7 @@ kvdemo::Promises demoPromises() {
   p.promise("gsf",
             "the .gsf file holds kv_server's history of the 10 s before, the jolt, and is closed");
   p.promise("called-off", "the recording called off within 6 s left no .gps and no .gsf");
-  p.promise("export", "kv_export made GPX (every fix), CSV, SVG and the HTML page");
+  p.promise("export", "kv_export made GPX (every fix), CSV, subtitles, the overview and the page");
   for (const std::string server : {"system_server", "av_server.out", "kv_server"})
     p.promise("answered " + server, server + " answered the front's supervisor before the hang");
   p.promise("noticed", "kv_sentinel reported kv_server as not responding");
@@ -319,8 +320,8 @@ class Demo {
     waitFor([&] { return promises_.seen("brake"); }, 3s);
     say("kv_server", "a jolt like that is an impact: an event recording, " +
                          std::to_string(kPreEventMs / 1000) + " s of it before the jolt");
-    event_stem_ =
-        startRecording("start kind=impact pre=" + std::to_string(kPreEventMs) + " length=60000\n");
+    event_stem_ = startRecording("start kind=impact pre=" + std::to_string(kPreEventMs) +
+                                 " length=60000 video=1\n");
     std::string start_tick = eventCommandLineTick(watch_->lastStart());
     if (!start_tick.empty()) promises_.see("shocklog", "start tick " + start_tick);
     waitFor(kEventRunsFor);
@@ -442,8 +443,10 @@ class Demo {
     timeline_.act("kv_export turns the front's recordings into views");
     export_dir_ = folder_ + "/exported";
     std::string card = front().board.path(kvdemo::kRecordings);
-    say("kv_export", "kv_export -o " + export_dir_ + " " + card);
-    pid_t pid = front().board.start({"kv_export", "-o", export_dir_, card});
+    // The simulated G-sensor reports milli-g.
+    say("kv_export", "kv_export --counts-per-g 1000 -o " + export_dir_ + " " + card);
+    pid_t pid =
+        front().board.start({"kv_export", "--counts-per-g", "1000", "-o", export_dir_, card});
     waitFor([&] { return !front().board.running(pid); }, 60s);
     int status = front().board.wait(pid, 1000ms);
     for (const auto &line : kvsim::splitLines(front().board.stdoutOf(pid))) say("kv_export", line);
@@ -465,8 +468,8 @@ class Demo {
     kvsim::readFile(stem + ".gpx", gpx);
     size_t points = occurrences(gpx, "<trkpt "), segments = occurrences(gpx, "<trkseg>");
     bool all = points > 0 && points == track_fixes_ && segments == 2 &&
-               fs::exists(export_dir_ + "/Recordings.html");
-    for (const char *ext : {".track.csv", ".gsensor.csv", ".svg"})
+               fs::exists(export_dir_ + "/index.html");
+    for (const char *ext : {".track.csv", ".gsensor.csv", ".srt", ".html"})
       all = all && fs::exists(stem + ext);
     if (all)
       promises_.see("export", std::to_string(points) + " GPX points in " +
@@ -519,6 +522,11 @@ class Demo {
     listFiles();
     printf("%s\n", all ? "demo: everything promised was seen"
                        : "demo: FAILED, something promised was not seen");
+    std::string page = export_dir_ + "/" + baseName(event_stem_) + ".html";
+    if (!event_stem_.empty() && fs::exists(page))
+      printf("Open in a browser: file://%s\n  (the drive on a map, in step with the video%s)\n",
+             page.c_str(),
+             fs::exists(event_stem_ + ".mp4") ? "" : "; no video: ffmpeg is not installed");
     fflush(stdout);
     return all;
   }
@@ -526,7 +534,7 @@ class Demo {
   void listFiles() const {
     if (!event_stem_.empty()) {
       printf("\nThe event recording, on the front unit's card:\n");
-      for (const char *ext : {".gps", ".gsf"})
+      for (const char *ext : {".mp4", ".gps", ".gsf"})
         if (fs::exists(event_stem_ + ext)) printf("  %s%s\n", event_stem_.c_str(), ext);
     }
     std::error_code ec;
@@ -534,7 +542,7 @@ class Demo {
     for (const auto &e : fs::directory_iterator(export_dir_, ec)) views.push_back(e.path());
     std::sort(views.begin(), views.end());
     if (!views.empty())
-      printf("The views kv_export made of it (open the .html page in a browser):\n");
+      printf("The views kv_export made of it (index.html: the overview of the card):\n");
     for (const auto &v : views) printf("  %s\n", v.c_str());
     if (roots_.empty()) return;
     printf("Both boards are kept for a look (earlier demos were removed):\n");

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <time.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -63,6 +64,8 @@ struct Recording {
   int state = MAIN_STATE_DRIVE;
   int record_type = BB_RECORD_ALWAYS;
   pid_t shocklog = -1;
+  bool video = false;
+  int64_t first_tick = 0;  // the recording's first moment, `pre` before the start request
 } g_recording;
 
 std::string wordOr(const std::map<std::string, std::string> &w, const char *key,
@@ -129,6 +132,25 @@ std::string joined(const std::vector<std::string> &words) {
   return out;
 }
 
+// The recording's video as a player shows it: a test pattern with the seconds since the
+// recording's first moment burnt in, small and quick to make. ffmpeg's status (0: written;
+// 127: no ffmpeg).
+int writeVideo(const Recording &r) {
+  double seconds = std::max<int64_t>(1000, kv::tick_ms() - r.first_tick) / 1000.0;
+  char duration[32];
+  snprintf(duration, sizeof duration, "%.1f", seconds);
+  std::string path = r.stem + ".mp4";
+  pid_t pid =
+      spawn({"ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+             std::string("testsrc=size=320x180:rate=10:duration=") + duration, "-vf",
+             "drawtext=text='%{pts\\:hms}':fontsize=28:fontcolor=white:box=1:boxcolor=black",
+             "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", path});
+  if (pid < 0) return 127;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return 127;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 std::string finish(bool cancelled) {
   Recording &r = g_recording;
   if (cancelled) {
@@ -144,6 +166,7 @@ std::string finish(bool cancelled) {
   std::string line = std::string(cancelled ? "record cancel" : "record stop") + " stem=" + r.stem +
                      " shocklog_exit=" + std::to_string(shocklog_exit) +
                      " track=" + std::to_string(track);
+  if (!cancelled && r.video) line += " video=" + std::to_string(writeVideo(r));
   if (!cancelled && unitRole() == DEVICE_2CH_REAR) {
     std::string separator = GetFileNameSeparator(r.state, r.record_type, 1);
     for (const Notice &n : kNotices)
@@ -191,6 +214,8 @@ std::string start(const std::map<std::string, std::string> &w) {
   r.shocklog = spawn(argv);
   int track = gpsStartTrack(r.stem, start_tick, static_cast<int32_t>(length));
   r.active = true;
+  r.video = wordOr(w, "video", "0") == "1";
+  r.first_tick = kv::tick_ms() - pre;
   return before + "record start stem=" + r.stem + " time=" + std::to_string(r.name_time) +
          " shocklog=" + std::to_string(r.shocklog) +
          " args=" + joined(std::vector<std::string>(argv.begin() + 1, argv.end())) +

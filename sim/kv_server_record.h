@@ -5,7 +5,7 @@
 // logs each to sim/log/kv_server.log and removes the file (kvsim::sendRecordRequests).
 //
 //   start [kind=always|impact|manual|motion|parking] [state=drive|park] [pre=<ms>]
-//         [length=<ms>]
+//         [length=<ms>] [video=1]
 //       Names the recording by the library's rule (GenerateRecordFileName in the card's
 //       recordings folder, the unit's role from SysInfo, the name's time that of the
 //       recording's first moment, `pre` ms before now), starts
@@ -13,7 +13,10 @@
 //       and asks kv_navlink on the GPS channel for the track of the same stem from the same
 //       start tick (pre > 0: the seconds before are written first; 0: from the request),
 //       closed by itself after <length> ms. Defaults: always, drive, 0, 60000. A recording
-//       still running is stopped first.
+//       still running is stopped first. With video=1 the stop also leaves the recording's
+//       video <stem>.mp4, as the recorder does, where ffmpeg is installed: a test pattern
+//       as long as the recording, its seconds burnt in (off by default: ffmpeg takes a
+//       second, and most tests look at the track and data files only).
 //   stop     SIGINT to kv_shocklog (its end awaited, at most 5 s), then the track stop. On
 //            a rear unit the saved recording is then announced to the front unit:
 //            file_name_tmp_time in SysInfo set to the name's time, and the relay request
@@ -25,7 +28,7 @@
 //   record start stem=<stem> time=<the name's time, seconds since 1970> shocklog=<pid>
 //       args=<kv_shocklog's arguments> track=<result>
 //   record stop stem=<stem> shocklog_exit=<status, -1: still running> track=<result>
-//       [announce=<code> result=<result>]
+//       [video=<0 written, else ffmpeg's status>] [announce=<code> result=<result>]
 //   record cancel stem=<stem> ... (as stop)
 //   record refused <reason>
 #pragma once

@@ -30,6 +30,7 @@
 #include "dm368_zt5_util.h"
 #include "gsensor_motion.h"
 #include "gsensor_reader.hpp"
+#include "gsf_file_gen.h"
 #include "gsf_reader.h"
 #include "kv_common_util.h"
 #include "kv_server_gps.h"
@@ -187,7 +188,7 @@ TEST(TrackChecksum, follows_the_receivers_rule_as_kv_navlink_does) {
       {"$GPRMC,123519.000,A,4807.038,N,01131.000,E,022.4,084.4,070524,003.1,W", false},
       {"$GPRMC,123519.000,A,4807.038,N,01131.000,E,022.4,084.4,070524,003.1,W*007F", true},
   };
-  for (const auto &c : cases) EXPECT_EQ(kvx::nmeaChecksumOk(c.sentence), c.ok) << c.sentence;
+  for (const auto &c : cases) EXPECT_EQ(kv_export::nmeaChecksumOk(c.sentence), c.ok) << c.sentence;
 }
 
 TEST(TrackReading, each_fix_joins_the_gga_of_its_second_and_a_loss_of_fix_ends_the_segment) {
@@ -196,16 +197,16 @@ TEST(TrackReading, each_fix_joins_the_gga_of_its_second_and_a_loss_of_fix_ends_t
     SCOPED_TRACE(gga_first ? "GGA first" : "RMC first");
     std::string file =
         trackgen::header("20240507143519", "x.gps") + trackgen::lines(epochs, gga_first);
-    kvx::Track t;
+    kv_export::Track t;
     std::string error;
-    ASSERT_TRUE(kvx::readTrack(file, t, error)) << error;
+    ASSERT_TRUE(kv_export::readTrack(file, t, error)) << error;
     ASSERT_EQ(t.segments.size(), 2u);
     EXPECT_EQ(t.segments[0].size(), 25u);
     EXPECT_EQ(t.segments[1].size(), 14u);
     ASSERT_EQ(t.no_fix.size(), 1u);
     EXPECT_EQ(t.no_fix[0].from_ms, epochs[25].offset_ms);
     EXPECT_EQ(t.no_fix[0].to_ms, epochs[26].offset_ms);
-    const kvx::TrackPoint &p = t.segments[1][0];  // epoch 26
+    const kv_export::TrackPoint &p = t.segments[1][0];  // epoch 26
     EXPECT_EQ(p.offset_ms, epochs[26].offset_ms);
     EXPECT_EQ(p.utc_ms, epochs[26].utc_ms);
     EXPECT_NEAR(p.speed_mps, epochs[26].knots * 1852 / 3600, 1e-9);
@@ -225,9 +226,9 @@ TEST(TrackReading, damaged_lines_are_skipped_and_the_first_is_named_by_its_line_
   std::string file = trackgen::header("20240507143519", "x.gps") +
                      lines.substr(0, lines.find('\n') + 1) + "700:" + bad_sum + "\n" +
                      "garbage without offset\n" + lines.substr(lines.find('\n') + 1);
-  kvx::Track t;
+  kv_export::Track t;
   std::string error;
-  ASSERT_TRUE(kvx::readTrack(file, t, error));
+  ASSERT_TRUE(kv_export::readTrack(file, t, error));
   EXPECT_EQ(t.report.damaged, 2u);
   EXPECT_EQ(t.report.first_damaged, 4u);  // header, name, first RMC, then the bad one
   EXPECT_EQ(t.points(), 6u);
@@ -237,9 +238,9 @@ TEST(TrackReading, an_appended_start_on_the_same_name_continues_later_on_the_tim
   auto first = trackgen::drive(5), second = trackgen::drive(5);
   std::string file = trackgen::trackFile(first, "x.gps", "20240507143519") +
                      trackgen::trackFile(second, "x.gps", "20240507143649");  // 90 s later
-  kvx::Track t;
+  kv_export::Track t;
   std::string error;
-  ASSERT_TRUE(kvx::readTrack(file, t, error));
+  ASSERT_TRUE(kv_export::readTrack(file, t, error));
   EXPECT_EQ(t.sessions, 2);
   ASSERT_EQ(t.segments.size(), 2u);
   EXPECT_EQ(t.segments[1][0].offset_ms, 90000 + second[0].offset_ms);
@@ -250,9 +251,9 @@ TEST(TrackReading, what_is_not_a_track_file_is_refused) {
   for (const char *bytes : {"hello\n", "2024050714351\nx.gps\n", "20240507143519x\n",
                             "\x7f"
                             "ELF\x02\x01"}) {
-    kvx::Track t;
+    kv_export::Track t;
     std::string error;
-    EXPECT_FALSE(kvx::readTrack(bytes, t, error)) << bytes;
+    EXPECT_FALSE(kv_export::readTrack(bytes, t, error)) << bytes;
     EXPECT_NE(error.find("not a GPS track file"), std::string::npos) << bytes;
   }
 }
@@ -280,9 +281,9 @@ std::string gsfBytes(const std::vector<std::array<int64_t, 5>> &records, bool cl
 TEST(GSensorReading, a_count_stored_before_a_power_cut_keeps_every_record_after_it) {
   std::string bytes = gsfBytes({{0, 1, 2, 3, 0}, {250, 4, 5, 6, 0}, {500, 7, 8, 9, 0}}, false);
   bytes[8] = 2;  // the count the writer stored at its last sync, one record earlier
-  kvx::GSensorData d;
+  kv_export::GSensorData d;
   std::string error;
-  ASSERT_TRUE(kvx::readGSensor(bytes, d, error)) << error;
+  ASSERT_TRUE(kv_export::readGSensor(bytes, d, error)) << error;
   EXPECT_EQ(d.samples.size(), 3u);
   EXPECT_EQ(d.samples.back().time_ms, 500);
   EXPECT_EQ(d.report.damaged, 0u);
@@ -312,9 +313,9 @@ TEST(GSensorReading, the_pre_event_part_ends_where_the_recorders_own_samples_beg
       {"own samples only", {{40, 1, 1, 1, 0}, {290, 2, 2, 2, 0}, {540, 3, 3, 3, 0}}, 0},
   };
   for (const auto &c : cases) {
-    kvx::GSensorData d;
+    kv_export::GSensorData d;
     std::string error;
-    ASSERT_TRUE(kvx::readGSensor(gsfBytes(c.records), d, error)) << c.what;
+    ASSERT_TRUE(kv_export::readGSensor(gsfBytes(c.records), d, error)) << c.what;
     EXPECT_EQ(d.pre_event, c.pre_event) << c.what;
     EXPECT_EQ(d.samples.size(), c.records.size()) << c.what;
   }
@@ -323,14 +324,14 @@ TEST(GSensorReading, the_pre_event_part_ends_where_the_recorders_own_samples_beg
 TEST(GSensorReading, a_count_that_contradicts_the_records_is_damage_and_a_foreign_file_is_refused) {
   std::string b = gsfBytes({{0, 1, 2, 3, 0}, {250, 1, 2, 3, 0}});
   b[8] = 5;  // count 5, two records
-  kvx::GSensorData d;
+  kv_export::GSensorData d;
   std::string error;
-  ASSERT_TRUE(kvx::readGSensor(b, d, error));
+  ASSERT_TRUE(kv_export::readGSensor(b, d, error));
   EXPECT_EQ(d.report.damaged, 1u);
 
-  EXPECT_FALSE(kvx::readGSensor(gsfBytes({}, true, 40), d, error));
+  EXPECT_FALSE(kv_export::readGSensor(gsfBytes({}, true, 40), d, error));
   EXPECT_NE(error.find("record size"), std::string::npos) << error;
-  EXPECT_FALSE(kvx::readGSensor(std::string(600, '\0'), d, error));
+  EXPECT_FALSE(kv_export::readGSensor(std::string(600, '\0'), d, error));
   EXPECT_NE(error.find("not a G-sensor data file"), std::string::npos) << error;
 }
 
@@ -383,14 +384,17 @@ TEST(ExportTrack, csv_and_geojson_hold_a_row_and_a_position_per_fix) {
   auto rows = csvRows(ex.output(std::string(kStem) + ".track.csv"));
   ASSERT_EQ(rows.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) {
-    ASSERT_EQ(rows[i].size(), 11u) << "row " << i;
+    ASSERT_EQ(rows[i].size(), 12u) << "row " << i;
     EXPECT_EQ(msOf(rows[i][0]), want[i].offset_ms) << "row " << i;
     EXPECT_EQ(rows[i][1], isoUtc(want[i].utc_ms)) << "row " << i;
-    EXPECT_NEAR(std::stod(rows[i][3]), want[i].lat, 1e-7) << "row " << i;
-    EXPECT_NEAR(std::stod(rows[i][5]), want[i].knots * 1.852, 0.01) << "row " << i;
+    // The file's header says 14:35:19 local for a start at 12:35:19 UTC.
+    EXPECT_EQ(isoMs(rows[i][2]), want[i].utc_ms + 2 * 3600000) << "row " << i;
+    EXPECT_TRUE(rows[i][2].ends_with("+02:00")) << rows[i][2];
+    EXPECT_NEAR(std::stod(rows[i][4]), want[i].lat, 1e-7) << "row " << i;
+    EXPECT_NEAR(std::stod(rows[i][6]), want[i].knots * 1.852, 0.01) << "row " << i;
   }
   std::string json = ex.output(std::string(kStem) + ".geojson");
-  EXPECT_EQ(count(json, "\"MultiLineString\""), 1);
+  EXPECT_EQ(count(json, "\"LineString\""), 2) << "a line for each side of the tunnel";
   std::regex position("\\[(-?[0-9.]+),(-?[0-9.]+),(-?[0-9.]+)\\]");
   auto n = std::distance(std::sregex_iterator(json.begin(), json.end(), position),
                          std::sregex_iterator());
@@ -406,7 +410,7 @@ TEST(ExportTrack, each_geojson_position_is_its_fixs_lon_lat_and_the_csv_has_its_
   auto rows = csvRows(ex.output(std::string(kStem) + ".track.csv"));
   ASSERT_EQ(rows.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i)
-    EXPECT_NEAR(std::stod(rows[i].at(4)), want[i].lon, 1e-7) << "row " << i;
+    EXPECT_NEAR(std::stod(rows[i].at(5)), want[i].lon, 1e-7) << "row " << i;
   std::string json = ex.output(std::string(kStem) + ".geojson");
   std::regex position("\\[(-?[0-9.]+),(-?[0-9.]+),(-?[0-9.]+)\\]");
   size_t i = 0;
@@ -416,6 +420,85 @@ TEST(ExportTrack, each_geojson_position_is_its_fixs_lon_lat_and_the_csv_has_its_
     EXPECT_NEAR(std::stod((*it)[2]), want[i].lat, 1e-7) << "position " << i;
   }
   EXPECT_EQ(i, want.size());
+}
+
+// What GIS tools make of the files: GDAL (what QGIS reads with) and gpsbabel's CSV.
+TEST(ExportGis,
+     geojson_opens_in_gdal_with_a_point_for_a_lone_fix_and_gpx10_keeps_speed_and_course) {
+  if (!haveTool("ogrinfo") || !haveTool("gpsbabel")) {
+    if (getenv("CI") && std::string(getenv("CI")) == "true")
+      FAIL() << "ogrinfo or gpsbabel missing";
+    GTEST_SKIP() << "ogrinfo (gdal-bin) or gpsbabel not installed";
+  }
+  Exporter ex;
+  auto epochs = trackgen::drive(60, 1000);
+  for (size_t i : {9, 11, 12}) epochs[i].fix = false;  // epoch 10: a stretch of one fix
+  ex.put(std::string(kStem) + ".gps", trackgen::trackFile(epochs, std::string(kStem) + ".gps"));
+  Ran r = ex.run({"--gpx10", "-o", ex.out, ex.card});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  int status = -1;
+  std::string gdal = shell("ogrinfo -ro -al -q " + ex.out + "/" + kStem + ".geojson", &status);
+  ASSERT_EQ(status, 0) << gdal;
+  EXPECT_EQ(count(gdal, "\n  POINT Z ("), 1) << gdal.substr(0, 2000);
+  EXPECT_EQ(count(gdal, "\n  LINESTRING Z ("), 3) << "before, after and beyond the tunnel";
+  EXPECT_EQ(count(gdal, "utc_offset (String) = +02:00"), 4);
+
+  std::string gpx = ex.out + "/" + kStem + ".gpx";
+  EXPECT_EQ(shell("xmllint --noout " + gpx), "");
+  std::string csv = shell("gpsbabel -t -i gpx -f " + gpx + " -o unicsv -F -", &status);
+  ASSERT_EQ(status, 0) << csv;
+  auto lines = kvsim::splitLines(csv);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(lines[0].starts_with("No,Latitude,Longitude,Altitude,Speed,Course,")) << lines[0];
+  auto rows = csvRows(csv);
+  auto want = fixes(epochs);
+  ASSERT_EQ(rows.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_NEAR(std::stod(rows[i][4]), want[i].knots * 1852 / 3600, 0.006) << "row " << i;
+    EXPECT_NEAR(std::stod(rows[i][5]), want[i].course, 0.01) << "row " << i;
+  }
+}
+
+// A receiver that speaks for several satellite systems ($GN...) gives a track of no
+// position; an empty file gives nothing either. Both are said, and no empty file written.
+TEST(ExportMessages, unrecorded_sentences_are_counted_and_named_and_empty_input_writes_no_file) {
+  Exporter ex;
+  std::string gn;
+  for (const auto &line : kvsim::splitLines(trackgen::lines(trackgen::drive(30)))) {
+    size_t colon = line.find(':');
+    std::string body = line.substr(colon + 2, line.find('*') - colon - 2);  // "GPRMC,..."
+    gn += line.substr(0, colon + 1) + trackgen::withChecksum("GN" + body.substr(2)) + "\n";
+  }
+  const std::string a = "20240507-143519_NOR_D_F", b = "20240507-143619_NOR_D_F";
+  ex.put(a + ".gps", trackgen::header("20240507143519", a + ".gps") + gn);
+  ex.put(b + ".gps", "");
+  Ran r = ex.exportCard();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(a + ".gps: 60 sentences of kinds the recorder does not record (it "
+                           "records $GP sentences), not read: $GNRMC 30, $GNGGA 30"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(a + ".gps: no position with fix in it: no GPX, CSV, GeoJSON or subtitles"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(b + ".gps: empty"), std::string::npos) << r.err;
+  for (const auto &name : ex.outputs()) {
+    EXPECT_FALSE(name.ends_with(".gpx") || name.ends_with(".csv") || name.ends_with(".geojson") ||
+                 name.ends_with(".srt") || name.ends_with(".svg"))
+        << name;
+    if (!fs::is_directory(ex.out + "/" + name)) {
+      EXPECT_GT(fs::file_size(ex.out + "/" + name), 0u) << name;
+    }
+  }
+  std::string empty = ex.board.root() + "/empty";
+  fs::create_directories(empty);
+  Ran none = ex.run({"-o", ex.out + "2", empty});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("no .gps, .gsf or .mp4 file in it (a card's recordings are in its "
+                          "Recordings folder)"),
+            std::string::npos)
+      << none.err;
 }
 
 // ---- the round trip through the real kv_navlink ------------------------------------------
@@ -527,7 +610,7 @@ TEST(ExportPicture, the_svg_renders_the_route_and_the_g_forces_in_their_colours)
     records.push_back({250 * i, s.x, s.y, s.z - 1000, 0});
   }
   ex.put(std::string(kStem) + ".gsf", gsfBytes(records));
-  ASSERT_EQ(ex.exportCard().status, 0);
+  ASSERT_EQ(ex.run({"--only", "svg", "-o", ex.out, ex.card}).status, 0);
   std::string png = ex.out + "/view.png";
   int status = -1;
   EXPECT_EQ(shell("rsvg-convert -o " + png + " " + ex.out + "/" + kStem + ".svg", &status), "");
@@ -554,7 +637,7 @@ TEST(ExportPicture, a_stretch_of_a_single_fix_is_drawn_as_a_dot) {
   auto svgOf = [](const std::vector<trackgen::Epoch> &epochs) {
     Exporter ex;
     ex.put(std::string(kStem) + ".gps", trackgen::trackFile(epochs, "x.gps"));
-    EXPECT_EQ(ex.exportCard().status, 0);
+    EXPECT_EQ(ex.run({"--only", "svg", "-o", ex.out, ex.card}).status, 0);
     return ex.output(std::string(kStem) + ".svg");
   };
   auto drive = trackgen::drive(60);
@@ -567,34 +650,70 @@ TEST(ExportPicture, a_stretch_of_a_single_fix_is_drawn_as_a_dot) {
 
 // ---- a recordings folder ------------------------------------------------------------
 
-TEST(ExportFolder, one_page_shows_every_recording_and_links_only_files_that_exist) {
+// The relative links (href, src) of a page, percent-escapes undone.
+std::vector<std::string> localLinks(const std::string &page) {
+  static const std::regex kLink("(?:href|src)=\"([^\"#]+)\"");
+  std::vector<std::string> out;
+  for (std::sregex_iterator it(page.begin(), page.end(), kLink), end; it != end; ++it) {
+    std::string link = (*it)[1], plain;
+    if (link.starts_with("http")) continue;
+    for (size_t i = 0; i < link.size(); ++i)
+      if (link[i] == '%' && i + 2 < link.size()) {
+        plain += static_cast<char>(std::stoi(link.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        plain += link[i];
+      }
+    out.push_back(plain);
+  }
+  return out;
+}
+
+TEST(ExportFolder, a_cards_root_gives_an_overview_of_its_trips_and_every_link_of_every_page_works) {
   Exporter ex;
-  const std::string a = "20240507-143519_EVT_D_F", b = "20240507-150000_NOR_D_F",
-                    c = "20240507-151500_MOT_P_R";
+  // A, its rear unit's recording named a second later, B a minute after A (one trip), and
+  // C parked half an hour later (a trip of its own).
+  const std::string a = "20240507-143519_EVT_D_F", a_rear = "20240507-143520_EVT_D_R",
+                    b = "20240507-143619_NOR_D_F", c = "20240507-151500_MOT_P_R";
   ex.put(a + ".gps", trackgen::trackFile(trackgen::drive(50), a + ".gps"));
   ex.put(a + ".gsf", gsfBytes({{0, 1, 2, 3, 0}, {250, 4, 5, 6, 0}}));
   ex.put(a + ".mp4", "video");
-  ex.put(b + ".gps", trackgen::trackFile(trackgen::drive(20), b + ".gps"));
+  ex.put(a_rear + ".gsf", gsfBytes({{0, 1, 2, 3, 0}}));
+  ex.put(a_rear + ".mp4", "video");
+  ex.put(b + ".gps", trackgen::trackFile(trackgen::drive(20), b + ".gps", "20240507143619"));
   ex.put(c + ".gsf", gsfBytes({{0, 1, 2, 3, 0}}));
   ex.put("._" + a + ".gps", "another computer's companion file");
-  Ran r = ex.exportCard();
+  std::string root = fs::path(ex.card).parent_path();
+  Ran r = ex.run({"-o", ex.out, root});
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(root + " is a card: reading its recordings in " + ex.card),
+            std::string::npos)
+      << r.err;
 
-  ASSERT_TRUE(ex.has("Recordings.html")) << r.out;
-  std::string page = ex.output("Recordings.html");
-  for (const auto &stem : {a, b, c}) EXPECT_EQ(count(page, "<h2>" + stem + "</h2>"), 1) << stem;
-  EXPECT_NE(page.find("event recording while driving, front unit"), std::string::npos);
-  EXPECT_NE(page.find("motion recording while parked, rear unit"), std::string::npos);
-  std::regex link("(?:href|src)=\"([^\"]+)\"");
-  int links = 0;
-  for (std::sregex_iterator it(page.begin(), page.end(), link), end; it != end; ++it, ++links)
-    EXPECT_TRUE(ex.has((*it)[1])) << (*it)[1];
-  EXPECT_EQ(links, 6 + 5 + 3) << "A: 5 files and its picture, B: 4 and picture, C: 2 and picture";
-  EXPECT_FALSE(ex.has(c + ".gpx"));
-  if (haveTool("xmllint")) {
-    int status = -1;
-    EXPECT_EQ(shell("xmllint --html --noout " + ex.out + "/Recordings.html", &status), "");
+  std::string index = ex.output("index.html");
+  EXPECT_EQ(count(index, "<tbody class=\"trip\""), 2);
+  for (const auto &stem : {a, a_rear, b, c})
+    EXPECT_EQ(count(index, "href=\"" + stem + ".html\""), 1) << stem;
+  size_t row = index.rfind("<tr", index.find(a + ".html"));
+  EXPECT_NE(index.substr(row, index.find("</tr>", row) - row).find(a_rear + ".html"),
+            std::string::npos)
+      << "front and rear of one moment share a row";
+  EXPECT_NE(index.find("2024-05-07 14:35:19 +02:00"), std::string::npos) << "start with its zone";
+
+  for (const auto &page : {std::string("index"), a, a_rear, b, c}) {
+    std::string html = ex.output(page + ".html");
+    ASSERT_FALSE(html.empty()) << page;
+    for (const auto &link : localLinks(html))
+      EXPECT_TRUE(fs::exists(ex.out + "/" + link)) << page << ": " << link;
+    if (haveTool("xmllint")) {
+      int status = -1;
+      // Written as polyglot markup: well-formed XML as well as HTML5.
+      EXPECT_EQ(shell("xmllint --noout " + ex.out + "/" + page + ".html", &status), "");
+    }
   }
+  std::string front_page = ex.output(a + ".html");
+  EXPECT_NE(front_page.find("id=\"rear\""), std::string::npos) << "the rear video beside";
+  EXPECT_FALSE(ex.has(c + ".gpx"));
 }
 
 // ---- files cut short by a kill ------------------------------------------------------
@@ -698,7 +817,7 @@ TEST(ExportBadInput, is_refused_with_its_name_and_reason_and_leaves_no_output_fi
       {"20240507-143519_EVT_D_F.gps", "<html>not a track</html>\n", "not a GPS track file"},
       {"20240507-143519_EVT_D_F.gsf", std::string(600, 'x'), "not a G-sensor data file"},
       {"20240507-143519_EVT_D_F.gsf", gsfBytes({}, true, 40), "record size is not 32"},
-      {"20240507-143519_EVT_D_F.txt", "notes", "not a recording's .gps or .gsf file"},
+      {"20240507-143519_EVT_D_F.txt", "notes", "not a recording's .gps, .gsf or .mp4 file"},
       {"", "", "No such file or directory"},
   };
   for (const auto &c : cases) {
@@ -708,8 +827,9 @@ TEST(ExportBadInput, is_refused_with_its_name_and_reason_and_leaves_no_output_fi
     EXPECT_EQ(r.status, 1) << path;
     EXPECT_NE(r.err.find(path + ": "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
-    for (const auto &name : ex.outputs())
-      EXPECT_TRUE(name.ends_with(".html")) << path << " left " << name;
+    for (const auto &name : ex.outputs())  // the pages, which tell what was wrong
+      EXPECT_TRUE(name.ends_with(".html") || name == "viewer" || name == "leaflet")
+          << path << " left " << name;
   }
 }
 

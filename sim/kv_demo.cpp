@@ -39,6 +39,7 @@
 #include "kv_demo_files.h"
 #include "kv_demo_timeline.h"
 #include "kv_demo_watch.h"
+#include "kv_owners.hpp"
 #include "kv_server_record.h"
 #include "nmea_feed.h"
 #include "sandbox_link.h"
@@ -99,11 +100,8 @@ void removeOldDemos() {
 std::string makeDemoFolder() {
   std::string tmpl = fs::temp_directory_path().string() + "/" + kDemoName + ".XXXXXX";
   if (!mkdtemp(tmpl.data())) return "";
-  FILE *f = fopen((tmpl + "/" + kOwnerFile).c_str(), "w");
-  if (f) {
-    fprintf(f, "%d\n", getpid());
-    fclose(f);
-  }
+  kv::UniqueFile f(fopen((tmpl + "/" + kOwnerFile).c_str(), "w"));
+  if (f) fprintf(f.get(), "%d\n", getpid());
   return tmpl;
 }
 
@@ -233,11 +231,10 @@ class Demo {
       return false;
     }
     // A board's folder is made in the temporary folder: the demo's folder for now.
-    const char *tmpdir = getenv("TMPDIR");
-    std::string saved = tmpdir ? tmpdir : "";
-    setenv("TMPDIR", folder_.c_str(), 1);
-    units_ = std::make_unique<kvsim::TwoUnits>(prepareUnit, "front", "rear");
-    tmpdir ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+    {
+      kvsim::ScopedEnv tmpdir("TMPDIR", folder_);
+      units_ = std::make_unique<kvsim::TwoUnits>(prepareUnit, "front", "rear");
+    }
     roots_ = {front().board.root(), rear().board.root()};
     if (roots_[0].size() > kMaxBoardRoot) {
       printf(

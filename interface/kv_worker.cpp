@@ -26,10 +26,26 @@ void Worker::stop() {
   running_.store(false);
 }
 
+bool Worker::stopWithin(int timeout_ms) {
+  quit_.store(1);
+  return !running_.load() || joinWithin(timeout_ms);
+}
+
 bool Worker::cancel(int timeout_ms) {
   quit_.store(1);
   if (!running_.load()) return true;
   pthread_cancel(thread_);
+  return joinWithin(timeout_ms);
+}
+
+// A thread neither waited for nor detached would hold its resources for the rest of the
+// process, and the thread checker reports it at exit.
+bool Worker::joinWithin(int timeout_ms) {
+  if (pthread_equal(pthread_self(), thread_)) {
+    pthread_detach(thread_);
+    running_.store(false);
+    return false;
+  }
   struct timespec deadline;
   clock_gettime(CLOCK_REALTIME, &deadline);
   deadline.tv_sec += timeout_ms / 1000;

@@ -38,12 +38,19 @@ class Worker {
   // worker itself, and never while holding a lock the body may wait for: that wait would
   // never end.
   void stop();
+  // For a program's fatal end, from any thread (the worker's own included) and under any
+  // lock: the quit request and a wait of at most `timeout_ms`, so that a body that ends
+  // within its pass is waited for, and one that waits for a lock the caller holds is not.
+  // False when the thread did not end in that time; it is then left to end by itself
+  // (detached). The owner must not stop the worker at the same time.
+  bool stopWithin(int timeout_ms);
   // For a body that may sit in a blocking call that only cancellation ends: the quit
-  // request, pthread_cancel, and a wait of at most `timeout_ms`. False when the thread did
-  // not end in that time; it is then left to end by itself (detached).
+  // request, pthread_cancel, and a wait of at most `timeout_ms`, as stopWithin.
   bool cancel(int timeout_ms);
 
  private:
+  bool joinWithin(int timeout_ms);
+
   std::atomic<int> quit_{0};
   std::atomic<bool> running_{false};
   pthread_t thread_{};

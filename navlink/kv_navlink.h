@@ -20,14 +20,24 @@ int CreateGpsThread();
 int CloseGpsThread();
 // The reader's quit request; it waits for nothing, so any thread may call it at any time.
 void SetGpsThreadQuit(int quit);
+// The fatal end's stop of the reader, from any thread under any lock: the quit request and
+// a short bounded wait, after which a reader that has not ended is left behind.
+void GpsReaderStopForExit();
 bool GpsThreadStarted();
 // Once at start-up, before the reader is first started: the GPS state and the track
 // writer's hooks.
 void GpsReaderSetUp();
 
+// How long the fatal end waits for each thread: the readers end within a pass (50 ms) or a
+// poll of kv_server's answer, the keep-alive within its 200 ms pause. A thread held up
+// longer (waiting for the track lock that the failing step holds, or for the clock tool)
+// is left behind.
+inline constexpr int kExitWaitMs = 300;
+
 // The fatal end, from any thread and under any lock: every worker told to stop,
-// gps_proc_alive 0, exit status 1. It waits for no thread: a fatal track error comes with
-// the track lock held, and a reader waiting for that lock would never end.
+// gps_proc_alive 0, exit status 1. It never waits for a thread without a bound: a fatal
+// track error comes with the track lock held, and a reader waiting for that lock would
+// never end.
 [[noreturn]] void DoExit();
 
 // The two serial ports (GPS receiver, link to the other unit): 9600 baud, 8N1, receiver

@@ -13,6 +13,7 @@
 #include <string.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -227,8 +228,14 @@ SysInfo *GetStaticSysInfo() {
 
 long long GetTickCount() { return kv::tick_ms(); }
 
+// The threads that are waited for end before exit() runs; a second fatal error meanwhile
+// (another thread's) waits for that end instead of running exit() a second time.
 void DoExit() {
-  SetGpsThreadQuit(1);
+  static std::atomic_flag ending = ATOMIC_FLAG_INIT;
+  if (ending.test_and_set()) {
+    for (;;) pause();
+  }
+  GpsReaderStopForExit();
   SerialLinkQuitThreads();
   if (SysInfo *info = GetStaticSysInfo()) info->kv_config.gps_proc_alive = 0;
   exit(1);

@@ -46,6 +46,8 @@ class GpsReader {
   int start();
   int close();
   void setQuit(bool quit) { worker_.setQuit(quit); }
+  // The fatal end's stop: see SetGpsThreadQuit.
+  void stopForExit() { worker_.stopWithin(kExitWaitMs); }
   // Also when it ended by itself, and when it could not run for want of its track lock.
   bool started() const { return worker_.running() || started_without_thread_.load(); }
 
@@ -169,4 +171,5 @@ void GpsReaderSetUp() { reader().setUp(); }
 int CreateGpsThread() { return reader().start(); }
 int CloseGpsThread() { return reader().close(); }
 void SetGpsThreadQuit(int quit) { reader().setQuit(quit != 0); }
+void GpsReaderStopForExit() { reader().stopForExit(); }
 bool GpsThreadStarted() { return reader().started(); }

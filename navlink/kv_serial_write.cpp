@@ -232,8 +232,8 @@ int DestroySerialLock() {
 // ---- the daemon's seam -----------------------------------------------------------------
 
 void SerialLinkQuitThreads() {
-  link().serialReader.setQuit(true);
-  link().keepAlive.setQuit(true);
+  link().serialReader.stopWithin(kExitWaitMs);
+  link().keepAlive.stopWithin(kExitWaitMs);
 }
 
 int SerialLinkRequest(int code, SysInfo *info) {

@@ -15,9 +15,9 @@
 
 // ---- the daemon's seam -----------------------------------------------------------------
 
-// The fatal end (DoExit, from any thread): the reader and the keep-alive told to quit,
-// waited for by nobody, since the caller may hold a lock they wait for; the lock stays,
-// since another thread may be writing under it.
+// The fatal end (DoExit, from any thread): the reader and the keep-alive told to quit and
+// given a short bounded wait each, never more, since the caller may hold a lock they wait
+// for; the lock stays, since another thread may be writing under it.
 void SerialLinkQuitThreads();
 // A relay request of the GPS channel whose id is a serial-link command code (1 to 16,
 // 20, 21, 70 to 76, 79, 90, 91); the rear-only codes arrive here only on a rear unit.

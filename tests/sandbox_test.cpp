@@ -70,4 +70,21 @@ TEST(SandboxProcesses, a_started_program_gets_its_environment_without_allocating
 #endif
 }
 
+// Two boards one after the other in one test process: each must leave the environment as
+// it found it, or the second would derive the first one's IPC keys.
+TEST(SandboxEnvironment, a_scoped_variable_comes_back_as_it_was_set_or_unset) {
+  setenv("KV_TEST_WAS_SET", "before", 1);
+  unsetenv("KV_TEST_WAS_UNSET");
+  {
+    kvsim::ScopedEnv set("KV_TEST_WAS_SET", "during");
+    kvsim::ScopedEnv unset("KV_TEST_WAS_UNSET", "during");
+    EXPECT_STREQ(getenv("KV_TEST_WAS_SET"), "during");
+    EXPECT_STREQ(getenv("KV_TEST_WAS_UNSET"), "during");
+    set.unset();
+  }
+  EXPECT_STREQ(getenv("KV_TEST_WAS_SET"), "before");
+  EXPECT_EQ(getenv("KV_TEST_WAS_UNSET"), nullptr);
+  unsetenv("KV_TEST_WAS_SET");
+}
+
 }  // namespace

@@ -5,8 +5,17 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "board_root.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // The sanitizer runtime's allocation hooks (GCC ships no header for them).
@@ -85,6 +94,53 @@ TEST(SandboxEnvironment, a_scoped_variable_comes_back_as_it_was_set_or_unset) {
   EXPECT_STREQ(getenv("KV_TEST_WAS_SET"), "before");
   EXPECT_EQ(getenv("KV_TEST_WAS_UNSET"), nullptr);
   unsetenv("KV_TEST_WAS_SET");
+}
+
+// A test that aborts never runs its sandbox's destructor: the folder and the queues stay
+// until a later sandbox finds that their process is gone.
+TEST(SandboxLeftovers, an_aborted_tests_sandbox_goes_with_its_own_queues_and_nothing_else) {
+  namespace fs = std::filesystem;
+  Sandbox here;
+  const std::string folder = here.path("/tmp");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+#if defined(__SANITIZE_ADDRESS__)
+    g_forked_child = 0;  // this child is the aborting test itself: it may allocate
+#endif
+    setenv("TMPDIR", folder.c_str(), 1);
+    auto *left = new Sandbox("aborted");  // never destroyed, as in an abort
+    left->trackIpcKey(4242);
+    bool made = msgget(kv_ipc_key(kvsim::kSettingsKey), IPC_CREAT | 0600) >= 0 &&
+                shmget(kv_ipc_key(4242), 4096, IPC_CREAT | 0600) >= 0;
+    _exit(made ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  std::string left;
+  for (const auto &entry : fs::directory_iterator(folder)) left = entry.path().string();
+  ASSERT_NE(left, "");
+  const int queue = msgget(kv::ipc_key_for(left, kvsim::kSettingsKey), 0);
+  const int segment = shmget(kv::ipc_key_for(left, 4242), 0, 0);
+  ASSERT_GE(queue, 0);
+  ASSERT_GE(segment, 0);
+  // Beside it: a living sandbox, and a folder that is no sandbox.
+  std::unique_ptr<Sandbox> alive;
+  {
+    kvsim::ScopedEnv tmpdir("TMPDIR", folder);
+    alive = std::make_unique<Sandbox>("alive");
+  }
+  fs::create_directories(folder + "/stranger/sim");
+
+  EXPECT_EQ(kvsim::removeLeftoverSandboxes(folder), 1);
+  EXPECT_FALSE(fs::exists(left));
+  struct msqid_ds queue_state;
+  EXPECT_EQ(msgctl(queue, IPC_STAT, &queue_state), -1) << "the queue is gone";
+  struct shmid_ds segment_state;
+  EXPECT_EQ(shmctl(segment, IPC_STAT, &segment_state), -1) << "the segment is gone";
+  EXPECT_TRUE(fs::exists(alive->root()));
+  EXPECT_TRUE(fs::exists(folder + "/stranger"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -227,9 +228,15 @@ SysInfo *GetStaticSysInfo() {
 
 long long GetTickCount() { return kv::tick_ms(); }
 
+// The threads that are waited for end before exit() runs; a second fatal error meanwhile
+// (another thread's) waits for that end instead of running exit() a second time.
 void DoExit() {
-  SetGpsThreadQuit(1);
-  SerialLinkEndThreads();
+  static std::atomic_flag ending = ATOMIC_FLAG_INIT;
+  if (ending.test_and_set()) {
+    for (;;) pause();
+  }
+  GpsReaderStopForExit();
+  SerialLinkQuitThreads();
   if (SysInfo *info = GetStaticSysInfo()) info->kv_config.gps_proc_alive = 0;
   exit(1);
 }
@@ -262,8 +269,21 @@ void startWorkers() {
   if (info) info->kv_config.gps_proc_alive = 1;
   d.role = info ? static_cast<int>(info->kv_config.front_rear_type) : int{DEVICE_1CH_ONLY};
   GpsReaderSetUp();
-  if (d.role == DEVICE_2CH_FRONT) CreateGpsThread();
-  SerialLinkStart(d.role);
+  CreateSerialLock();
+  if (d.role == DEVICE_2CH_FRONT) {
+    CreateGpsThread();
+    CreateSerialReadThread();
+  }
+  if (d.role == DEVICE_2CH_REAR) CreateRearConnCheckThread();
+}
+
+// The front's GPS reader (closing an open track) before its serial reader; the rear's
+// keep-alive before its GPS reader, which runs only when requested.
+void stopWorkers() {
+  if (d.role == DEVICE_2CH_REAR) CloseRearConnCheckThread();
+  if (GpsThreadStarted()) CloseGpsThread();
+  if (d.role == DEVICE_2CH_FRONT) CloseSerialReadThread();
+  DestroySerialLock();
 }
 
 // The reply goes back with the type of the sender; a signal does not lose it, unless the
@@ -303,8 +323,7 @@ void messageLoop() {
 int shutDown() {
   d.g_bAbortSignal = 1;
   if (d.g_bStopSignal) KVLog("ckv_navlink caught SIGTERM\n");
-  if (GpsThreadStarted()) CloseGpsThread();
-  SerialLinkStop(d.role);
+  stopWorkers();
   if (d.shmid >= 0) shmctl(d.shmid, IPC_RMID, nullptr);
   if (SysInfo *info = g_pSysInfo.load()) info->kv_config.gps_proc_alive = 0;
   if (d.qid >= 0) Msg_Kill(d.qid);

@@ -1,12 +1,7 @@
 // kv_navlink's GPS reader: the receiver's port, the line splitter, the sentence intake and
 // what the intake asks for (events to kv_server, the clock, the track).
-#include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <stdio.h>
-#include <string.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -19,6 +14,7 @@
 #include "kv_common_util.h"
 #include "kv_navlink.h"
 #include "kv_sysinfo_util.h"
+#include "kv_worker.hpp"
 #include "line_splitter.h"
 #include "navlink_bus.h"
 #include "nmea_intake.h"
@@ -27,20 +23,6 @@ namespace {
 
 constexpr const char *kGpsPort = "/dev/ttyS0";
 constexpr int kPassPauseMs = 50;
-
-struct Reader {
-  std::atomic<int> g_bThreadCreated{0};
-  std::atomic<int> gIsThreadQuit{0};
-  pthread_t tGpsThread{};
-  bool joinable = false;
-  navlink::GpsState gps;  // the GPS reader's alone, but for the flag the track writer clears
-  navlink::LineSplitter splitter;
-  int port = -1;
-} g;
-
-thread_local bool t_inReader = false;  // the calling thread is the GPS reader
-
-// ---- what the intake asks for ---------------------------------------------------------
 
 // The clock runs on local time; "hwclock -uw" copies it to the hardware clock as if UTC.
 void setClock(SysInfo *info, int64_t value) {
@@ -56,18 +38,74 @@ void setClock(SysInfo *info, int64_t value) {
   KVLog("GPST T2=%s\n", text);
 }
 
-// On the rear unit the GPS port also carries "$GPRMC" on to the front unit. A port that
-// takes no output loses the echo, as an unplugged receiver would: nothing to report.
-void echoToPort(const char *line, size_t len) {
-  ssize_t sent = write(g.port, line, len);
-  if (sent >= 0) sent = write(g.port, "\r\n", 2);
-  (void)sent;
+// The GPS reader: its thread, the GPS state and the line splitter, and the port, which
+// are all the reader thread's but for the flag the track writer clears.
+class GpsReader {
+ public:
+  void setUp();
+  int start();
+  int close();
+  void setQuit(bool quit) { worker_.setQuit(quit); }
+  // The fatal end's stop: see SetGpsThreadQuit.
+  void stopForExit() { worker_.stopWithin(kExitWaitMs); }
+  // Also when it ended by itself, and when it could not run for want of its track lock.
+  bool started() const { return worker_.running() || started_without_thread_.load(); }
+
+ private:
+  static void *run(void *self);
+  void body();
+  static void takeLine(void *self, const char *line, size_t len);
+  void handleLine(const char *line, size_t len);
+  void echoToPort(const char *line, size_t len);
+
+  kv::Worker worker_;
+  std::atomic<bool> started_without_thread_{false};
+  navlink::GpsState gps_;
+  navlink::LineSplitter splitter_;
+  SerialPort port_;
+};
+
+// Never destroyed: DoExit ends the process while the reader may still run.
+GpsReader &reader() {
+  static GpsReader *const instance = new GpsReader;
+  return *instance;
 }
 
-void handleLine(void *, const char *line, size_t len) {
+void *GpsReader::run(void *self) {
+  static_cast<GpsReader *>(self)->body();
+  return nullptr;
+}
+
+void GpsReader::body() {
+  TrackZeroRing();
+  if (NavBusJoin() != 0) {
+    printf("kv message driver initialize failed. %s\n", "kv_navlink_thread");
+    return;
+  }
+  if (SysInfo *info = GetStaticSysInfo()) info->kv_config.gps_sync_time_counter = 0;
+  if (!port_.open(kGpsPort, O_RDWR, kReaderVtime, kReaderVmin)) {
+    printf("Error: can't open device");
+    NavBusLeave();
+    return;
+  }
+  splitter_.reset();
+  while (!worker_.quitRequested()) {
+    splitter_.pass(port_.fd(), takeLine, this);
+    NavBusFlush();  // notices kept while the serial reader waited for kv_server
+    kv::sleep_ms(kPassPauseMs);
+  }
+  port_.close();
+  NavBusLeave();
+}
+
+void GpsReader::takeLine(void *self, const char *line, size_t len) {
+  static_cast<GpsReader *>(self)->handleLine(line, len);
+}
+
+void GpsReader::handleLine(const char *line, size_t len) {
   SysInfo *info = GetStaticSysInfo();
   navlink::IntakeEffects fx;
-  navlink::NmeaIntake(g.gps, info, line, GetTickCount(), fx);
+  navlink::NmeaIntake(gps_, info, line, GetTickCount(), fx);
   if (fx.echo_to_port) echoToPort(line, len);
   if (fx.announce_source) NavBusNotify(kNoticeGpsSource);
   if (fx.set_clock) setClock(info, fx.clock_value);
@@ -76,40 +114,12 @@ void handleLine(void *, const char *line, size_t len) {
   if (fx.accepted) ProcessGpsData(line);
 }
 
-// ---- the port -------------------------------------------------------------------------
-
-void readLoop() {
-  while (!g.gIsThreadQuit.load()) {
-    g.splitter.pass(g.port, handleLine, nullptr);
-    NavBusFlush();  // notices kept while the serial reader waited for kv_server
-    kv::sleep_ms(kPassPauseMs);
-  }
-}
-
-void *GpsThread(void *) {
-  t_inReader = true;
-  TrackZeroRing();
-  if (NavBusJoin() != 0) {
-    printf("kv message driver initialize failed. %s\n", "kv_navlink_thread");
-    return nullptr;
-  }
-  if (SysInfo *info = GetStaticSysInfo()) info->kv_config.gps_sync_time_counter = 0;
-  g.port = kv_open(kGpsPort, O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (g.port < 0) {
-    printf("Error: can't open device");
-    NavBusLeave();
-    return nullptr;
-  }
-  struct termios saved;
-  bool restore = tcgetattr(g.port, &saved) == 0;
-  SetUpPort(g.port, kReaderVtime, kReaderVmin);
-  g.splitter.reset();
-  readLoop();
-  if (restore) tcsetattr(g.port, TCSANOW, &saved);
-  close(g.port);
-  g.port = -1;
-  NavBusLeave();
-  return nullptr;
+// On the rear unit the GPS port also carries "$GPRMC" on to the front unit. A port that
+// takes no output loses the echo, as an unplugged receiver would: nothing to report.
+void GpsReader::echoToPort(const char *line, size_t len) {
+  ssize_t sent = write(port_.fd(), line, len);
+  if (sent >= 0) sent = write(port_.fd(), "\r\n", 2);
+  (void)sent;
 }
 
 // ---- hooks of the track writer --------------------------------------------------------
@@ -123,73 +133,43 @@ void trackFatal(const char *printed, const char *logged) {
   DoExit();
 }
 
-}  // namespace
-
-void SetUpPort(int fd, int vtime, int vmin) {
-  struct termios t = {};
-  t.c_iflag = IGNPAR;
-  t.c_cflag = B9600 | CS8 | CREAD | CLOCAL;
-  cfsetispeed(&t, B9600);
-  cfsetospeed(&t, B9600);
-  t.c_cc[VTIME] = static_cast<cc_t>(vtime);
-  t.c_cc[VMIN] = static_cast<cc_t>(vmin);
-  tcsetattr(fd, TCSANOW, &t);
+void GpsReader::setUp() {
+  navlink::GpsStateInit(gps_, navlink::GpsProbes{is_interch_inserted, is_av_cable_inserted});
+  TrackSetUp(TrackHooks{trackNow, readerRunning, &gps_.bFirstTimeSynced, trackFatal}, nullptr);
 }
 
-int StartDaemonThread(pthread_t *thread, void *(*body)(void *)) {
-  sigset_t all, old;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &old);
-  int rc = pthread_create(thread, nullptr, body, nullptr);
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  return rc;
-}
-
-void GpsReaderSetUp() {
-  navlink::GpsStateInit(g.gps, navlink::GpsProbes{is_interch_inserted, is_av_cable_inserted});
-  TrackSetUp(TrackHooks{trackNow, readerRunning, &g.gps.bFirstTimeSynced, trackFatal}, nullptr);
-}
-
-int CreateGpsThread() {
-  if (g.g_bThreadCreated.load()) return 0;
+int GpsReader::start() {
+  if (started()) return 0;
   KVLog("CreateGpsT\n");
-  g.gIsThreadQuit = 0;
   // The reader counts as started even when it cannot run: without its track lock it
   // would end at once, and track starts then do nothing.
   if (TrackCreateLock() != 0) {
-    g.g_bThreadCreated = 1;
+    started_without_thread_ = true;
     return 0;
   }
-  if (StartDaemonThread(&g.tGpsThread, GpsThread) != 0) {
+  if (!worker_.start(run, this)) {
     printf("GpsThread create fail");
     TrackDestroyLock();
     return -1;
   }
-  g.joinable = true;
-  g.g_bThreadCreated = 1;
   return 0;
 }
 
-int CloseGpsThread() {
+int GpsReader::close() {
   KVLog("CloseGpsd\n");
-  if (!g.g_bThreadCreated.load()) return 0;
+  if (!started()) return 0;
   CloseGpsFd();
-  g.gIsThreadQuit = 1;
-  if (g.joinable) pthread_join(g.tGpsThread, nullptr);
-  g.joinable = false;
-  g.g_bThreadCreated = 0;
+  worker_.stop();
+  started_without_thread_ = false;
   TrackDestroyLock();
   return 0;
 }
 
-void SetGpsThreadQuit(int quit) {
-  g.gIsThreadQuit = quit;
-  // Called for the fatal end from another thread: the reader is let finish its pass
-  // (at most 50 ms) so that it does not end half-way through the exit.
-  if (quit && !t_inReader && g.joinable) {
-    pthread_join(g.tGpsThread, nullptr);
-    g.joinable = false;
-  }
-}
+}  // namespace
 
-bool GpsThreadStarted() { return g.g_bThreadCreated.load() != 0; }
+void GpsReaderSetUp() { reader().setUp(); }
+int CreateGpsThread() { return reader().start(); }
+int CloseGpsThread() { return reader().close(); }
+void SetGpsThreadQuit(int quit) { reader().setQuit(quit != 0); }
+void GpsReaderStopForExit() { reader().stopForExit(); }
+bool GpsThreadStarted() { return reader().started(); }

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <termios.h>
@@ -16,6 +15,7 @@
 #include "kv_navlink.h"
 #include "kv_owners.hpp"
 #include "kv_sysinfo_util.h"
+#include "kv_worker.hpp"
 #include "line_splitter.h"
 #include "navlink_bus.h"
 #include "rear_command.h"
@@ -31,17 +31,16 @@ constexpr size_t kNumberTextSize = 16;
 
 struct Link {
   std::atomic<SemHandl_t> g_hSem{nullptr};
-  // serial reader (front unit)
-  std::atomic<int> g_bSerialReadThreadCreated{0};
-  pthread_t tSerialReadThread{};
-  bool readerJoinable = false;
+  kv::Worker serialReader;         // front unit
   navlink::LineSplitter splitter;  // the serial reader's alone
-  // keep-alive (rear unit)
-  std::atomic<int> g_bRearConnCheckThreadCreated{0};
-  std::atomic<int> gIsRearConnCheckThreadQuit{0};
-  pthread_t tRearConnCheckThread{};
-  bool keepAliveJoinable = false;
-} g;
+  kv::Worker keepAlive;            // rear unit
+};
+
+// Never destroyed: DoExit ends the process while the workers may still run.
+Link &link() {
+  static Link *const instance = new Link;
+  return *instance;
+}
 
 // ---- writing ---------------------------------------------------------------------------
 
@@ -78,7 +77,7 @@ int sendSaveNotice(int code, SysInfo *info) {
 
 // ---- the serial reader -----------------------------------------------------------------
 
-bool readerKeepsRunning() { return g.g_bSerialReadThreadCreated.load() != 0; }
+bool readerKeepsRunning() { return !link().serialReader.quitRequested(); }
 
 void deliverToBus(const RearCommand &command) { NavBusRearEvent(command, readerKeepsRunning); }
 
@@ -87,25 +86,23 @@ void handleLinkLine(void *, const char *line, size_t) { ParseRearCommand(line); 
 int64_t linkTick() { return GetTickCount(); }
 
 void *SerialReadThread(void *) {
-  kv::UniqueFd port(kv_open(kLinkPort, O_RDONLY | O_NOCTTY | O_NONBLOCK));
-  if (!port) return nullptr;  // no link: the reader ends without a word
-  struct termios saved;
-  bool restore = tcgetattr(port.get(), &saved) == 0;
-  SetUpPort(port.get(), kReaderVtime, kReaderVmin);
+  SerialPort port;
+  if (!port.open(kLinkPort, O_RDONLY, kReaderVtime, kReaderVmin)) return nullptr;  // no link
   bool onBus = NavBusJoin() == 0;
+  Link &g = link();
   g.splitter.reset();
   while (readerKeepsRunning()) {
-    g.splitter.pass(port.get(), handleLinkLine, nullptr);
+    g.splitter.pass(port.fd(), handleLinkLine, nullptr);
     kv::sleep_ms(kPassPauseMs);
   }
-  if (restore) tcsetattr(port.get(), TCSANOW, &saved);
+  port.close();
   if (onBus) NavBusLeave();
   return nullptr;
 }
 
 // ---- the keep-alive --------------------------------------------------------------------
 
-bool keepAliveQuit() { return g.gIsRearConnCheckThreadQuit.load() != 0; }
+bool keepAliveQuit() { return link().keepAlive.quitRequested(); }
 
 // Sleeps `ms`, or less when the thread is told to quit.
 void pauseUnlessQuit(int ms) {
@@ -127,17 +124,44 @@ void *RearConnCheckThread(void *) {
     }
   }
   KVLog("R Constp\n");
-  g.g_bRearConnCheckThreadCreated = 0;
   return nullptr;
 }
 
 }  // namespace
 
+// ---- the ports ------------------------------------------------------------------------
+
+void SetUpPort(int fd, int vtime, int vmin) {
+  struct termios t = {};
+  t.c_iflag = IGNPAR;
+  t.c_cflag = B9600 | CS8 | CREAD | CLOCAL;
+  cfsetispeed(&t, B9600);
+  cfsetospeed(&t, B9600);
+  t.c_cc[VTIME] = static_cast<cc_t>(vtime);
+  t.c_cc[VMIN] = static_cast<cc_t>(vmin);
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+bool SerialPort::open(const char *board_path, int access, int vtime, int vmin) {
+  close();
+  fd_.reset(kv_open(board_path, access | O_NOCTTY | O_NONBLOCK));
+  if (!fd_) return false;
+  restore_ = tcgetattr(fd_.get(), &saved_) == 0;
+  SetUpPort(fd_.get(), vtime, vmin);
+  return true;
+}
+
+void SerialPort::close() {
+  if (fd_ && restore_) tcsetattr(fd_.get(), TCSANOW, &saved_);
+  restore_ = false;
+  fd_.reset();
+}
+
 // ---- the link's operations -------------------------------------------------------------
 
 int WriteToSerialL(const char *data, int len, int) {
   if (!data || len <= 0) return -1;
-  SemHandl_t lock = g.g_hSem.load();
+  SemHandl_t lock = link().g_hSem.load();
   if (!lock) return -1;  // without the lock, frames of two writers could tear
   kv::SemHold hold(lock);
   kv::UniqueFd port(kv_open(kLinkPort, O_WRONLY | O_NOCTTY | O_NONBLOCK));
@@ -173,73 +197,43 @@ int WriteCommandToFront(int command, const char *str) {
 }
 
 int CreateSerialReadThread() {
-  if (g.g_bSerialReadThreadCreated.load()) return 0;
+  if (link().serialReader.running()) return 0;
   RearLinkSetUp(RearLinkHooks{GetStaticSysInfo, linkTick, deliverToBus});
-  g.g_bSerialReadThreadCreated = 1;
-  if (StartDaemonThread(&g.tSerialReadThread, SerialReadThread) != 0) {
-    g.g_bSerialReadThreadCreated = 0;
-    return -1;
-  }
-  g.readerJoinable = true;
-  return 0;
+  return link().serialReader.start(SerialReadThread) ? 0 : -1;
 }
 
+// The reader ends within one pass, or within its wait for kv_server's answer.
 int CloseSerialReadThread() {
-  if (!g.g_bSerialReadThreadCreated.load()) return 0;
-  g.g_bSerialReadThreadCreated = 0;  // the reader ends within one pass, or its wait
-  if (g.readerJoinable) pthread_join(g.tSerialReadThread, nullptr);
-  g.readerJoinable = false;
+  link().serialReader.stop();
   return 0;
 }
 
-int CreateRearConnCheckThread() {
-  if (g.g_bRearConnCheckThreadCreated.load()) return 0;
-  g.gIsRearConnCheckThreadQuit = 0;
-  if (StartDaemonThread(&g.tRearConnCheckThread, RearConnCheckThread) != 0) return -1;
-  g.keepAliveJoinable = true;
-  g.g_bRearConnCheckThreadCreated = 1;
-  return 0;
-}
+int CreateRearConnCheckThread() { return link().keepAlive.start(RearConnCheckThread) ? 0 : -1; }
 
 int CloseRearConnCheckThread() {
-  if (!g.keepAliveJoinable) return 0;
-  g.gIsRearConnCheckThreadQuit = 1;
-  pthread_join(g.tRearConnCheckThread, nullptr);
-  g.keepAliveJoinable = false;
-  g.g_bRearConnCheckThreadCreated = 0;
+  link().keepAlive.stop();
   return 0;
 }
 
 int CreateSerialLock() {
-  if (g.g_hSem.load()) return 0;
+  std::atomic<SemHandl_t> &held = link().g_hSem;
+  if (held.load()) return 0;
   SemHandl_t lock = MakeSem();
   if (!lock) return -1;
-  g.g_hSem = lock;
+  held = lock;
   return 0;
 }
 
 int DestroySerialLock() {
-  SemHandl_t lock = g.g_hSem.exchange(nullptr);
+  SemHandl_t lock = link().g_hSem.exchange(nullptr);
   return lock ? DestroySem(lock) : 0;
 }
 
 // ---- the daemon's seam -----------------------------------------------------------------
 
-void SerialLinkStart(int role) {
-  CreateSerialLock();
-  if (role == DEVICE_2CH_FRONT) CreateSerialReadThread();
-  if (role == DEVICE_2CH_REAR) CreateRearConnCheckThread();
-}
-
-void SerialLinkStop(int role) {
-  if (role == DEVICE_2CH_FRONT) CloseSerialReadThread();
-  if (role == DEVICE_2CH_REAR) CloseRearConnCheckThread();
-  DestroySerialLock();
-}
-
-void SerialLinkEndThreads() {
-  CloseSerialReadThread();
-  CloseRearConnCheckThread();
+void SerialLinkQuitThreads() {
+  link().serialReader.stopWithin(kExitWaitMs);
+  link().keepAlive.stopWithin(kExitWaitMs);
 }
 
 int SerialLinkRequest(int code, SysInfo *info) {

@@ -15,14 +15,10 @@
 
 // ---- the daemon's seam -----------------------------------------------------------------
 
-// Start-up: the serial lock, then the serial reader (front unit) or the keep-alive
-// thread (rear unit). `role` is front_rear_type (DEVICE_*).
-void SerialLinkStart(int role);
-// Shutdown: the reader or keep-alive thread stopped, the serial lock destroyed.
-void SerialLinkStop(int role);
-// The fatal end (DoExit, from any thread but theirs): the reader and the keep-alive
-// stopped; the lock stays, since another thread may be writing under it.
-void SerialLinkEndThreads();
+// The fatal end (DoExit, from any thread): the reader and the keep-alive told to quit and
+// given a short bounded wait each, never more, since the caller may hold a lock they wait
+// for; the lock stays, since another thread may be writing under it.
+void SerialLinkQuitThreads();
 // A relay request of the GPS channel whose id is a serial-link command code (1 to 16,
 // 20, 21, 70 to 76, 79, 90, 91); the rear-only codes arrive here only on a rear unit.
 // Code 1 sends "#CMVER", "#CMINW" and "#CMSTA" from `info`; 70 to 76 carry its
@@ -45,12 +41,14 @@ int WriteToSerialWithCRLF(const char *str);
 int WriteCommandToFront(int command, const char *str);
 
 // The serial reader (front unit). Create does nothing while it runs; a reader whose port
-// cannot be opened ends at once, still counting as started until Close.
+// cannot be opened ends at once, still counting as started until Close. Close waits for
+// it (the owner's thread only).
 int CreateSerialReadThread();
 int CloseSerialReadThread();
-// The keep-alive thread (rear unit).
+// The keep-alive thread (rear unit), the same way.
 int CreateRearConnCheckThread();
 int CloseRearConnCheckThread();
-// The serial lock, made once at start and destroyed at the end.
+// The serial lock, made once at start, before any thread that may write, and destroyed at
+// the end.
 int CreateSerialLock();
 int DestroySerialLock();

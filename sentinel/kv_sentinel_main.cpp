@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +17,7 @@
 #include "kv_common_util.h"
 #include "kv_msg_drv.h"
 #include "kv_sentinel.h"
+#include "kv_worker.hpp"
 #include "sys_msg_drv.h"
 
 namespace {
@@ -29,17 +29,16 @@ constexpr int kRoundMs = 10000;
 constexpr int kStartUpMs = 10000;  // the servers need this long to come up
 // How often the system-server monitor looks at bRunning while the recorder is not up.
 constexpr int kRunningPollMs = 100;
+constexpr int kStopWaitMs = 1000;  // how long a cancelled thread is given to end
 
 // One thread of the program: a liveness monitor or the watcher.
-struct Worker {
+struct Thread {
   const char *name;  // for the "create fail" log line
   void *(*body)(void *);
-  std::atomic<int> quit{0};
+  kv::Worker worker;
   // Raised around a client exchange: a thread ended inside one may still hold its
   // client's lock.
   std::atomic<int> in_request{0};
-  pthread_t thread{};
-  bool started = false;
 };
 
 // What a server's monitor shares with the watcher.
@@ -69,7 +68,7 @@ struct Sentinel {
   // Threads inside the settings manager's exchange. One cancelled there (the manager does
   // not answer) ends with the settings client's lock held, and the count stays raised.
   std::atomic<int> in_settings_request{0};
-  Worker workers[kWorkerCount] = {
+  Thread workers[kWorkerCount] = {
       {"KVServerMonitorThread", KVServerMonitorThread},
       {"SysServerMonitorThread", SysServerMonitorThread},
       {"AVServerMonitorThread", AVServerMonitorThread},
@@ -117,37 +116,38 @@ void *cancellable(Work work) {
 
 // The settings manager may not deliver the record at once; a thread without it would
 // crash on its first look, so it asks again each second until it has it or must end.
-SysInfo *waitForSysInfo(const std::atomic<int> &quit) {
+SysInfo *waitForSysInfo(const kv::Worker &self) {
   for (;;) {
     ++g.in_settings_request;
     SysInfo *info = GetStaticSysInfo();
     --g.in_settings_request;
     if (info) return info;
-    if (quit) return nullptr;
+    if (self.quitRequested()) return nullptr;
     kv::sleep_ms(1000);
   }
 }
 
 // A short sleep, not a spin: on the board's single core a spinning thread would starve
 // the recorder it waits for. False when the monitor is to end meanwhile.
-bool waitForRecorder(SysInfo *info, const Worker &w) {
-  while (!recorderRunning(info) && !w.quit) kv::sleep_ms(kRunningPollMs);
-  return !w.quit;
+bool waitForRecorder(SysInfo *info, const kv::Worker &w) {
+  while (!recorderRunning(info) && !w.quitRequested()) kv::sleep_ms(kRunningPollMs);
+  return !w.quitRequested();
 }
 
 // The rounds of one monitor: while the recorder runs, the tick before and after each
 // blocking liveness request; a server that does not answer keeps its monitor inside the
 // request, so its tick stays at the moment before it.
-void monitorRounds(Worker &w, Liveness &s) {
-  SysInfo *info = waitForSysInfo(w.quit);
-  while (info && !w.quit) {
+void monitorRounds(Thread &t, Liveness &s) {
+  const kv::Worker &w = t.worker;
+  SysInfo *info = waitForSysInfo(w);
+  while (info && !w.quitRequested()) {
     if (s.waits_for_running && !waitForRecorder(info, w)) break;
     if (recorderRunning(info)) {
       s.tick = GetTickCount();
       s.started = 1;
-      w.in_request = 1;
+      t.in_request = 1;
       s.watchdog();
-      w.in_request = 0;
+      t.in_request = 0;
       s.tick = GetTickCount();
     }
     kv::sleep_ms(kRoundMs);
@@ -238,27 +238,24 @@ bool setUpClients() {
 
 // Every thread in table order; one that cannot be started ends the main loop, the others
 // are still started.
+// The threads block every signal: SIGINT and SIGTERM are the main loop's.
 void startThreads() {
-  for (Worker &w : g.workers) {
-    w.started = pthread_create(&w.thread, nullptr, w.body, nullptr) == 0;
-    if (!w.started) {
+  for (Thread &t : g.workers) {
+    if (!t.worker.start(t.body)) {
       g.g_bAbortSignal = 1;
-      KVLog("%s create fail\n", w.name);
+      KVLog("%s create fail\n", t.name);
     }
   }
 }
 
 // Asks a thread to end, cancels it and gives it a moment. False when it may have ended
 // inside a client exchange, still holding that client's lock.
-bool stopThread(Worker &w) {
-  w.quit = 1;
-  if (!w.started) return true;
-  pthread_cancel(w.thread);
-  struct timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_sec += 1;
-  if (pthread_timedjoin_np(w.thread, nullptr, &deadline) != 0) return false;
-  return !w.in_request;
+bool stopThread(Thread &t) {
+  if (!t.worker.running()) {
+    t.worker.setQuit(true);
+    return true;
+  }
+  return t.worker.cancel(kStopWaitMs) && !t.in_request;
 }
 
 // Ends the threads in the reverse order of their start (the watcher first), then the
@@ -292,10 +289,10 @@ void SetKVServerUpdateTick(int64_t t) { g.servers[kKv].tick = t; }
 void SetAVServerMonitorStarted(int v) { g.servers[kAv].started = v; }
 void SetSysServerMonitorStarted(int v) { g.servers[kSys].started = v; }
 void SetKVServerMonitorStarted(int v) { g.servers[kKv].started = v; }
-void SetAVServerMonitorThreadQuit(int v) { g.workers[kAvWorker].quit = v; }
-void SetSysServerMonitorThreadQuit(int v) { g.workers[kSysWorker].quit = v; }
-void SetKVServerMonitorThreadQuit(int v) { g.workers[kKvWorker].quit = v; }
-void SetMonitorThreadQuit(int v) { g.workers[kWatcherWorker].quit = v; }
+void SetAVServerMonitorThreadQuit(int v) { g.workers[kAvWorker].worker.setQuit(v != 0); }
+void SetSysServerMonitorThreadQuit(int v) { g.workers[kSysWorker].worker.setQuit(v != 0); }
+void SetKVServerMonitorThreadQuit(int v) { g.workers[kKvWorker].worker.setQuit(v != 0); }
+void SetMonitorThreadQuit(int v) { g.workers[kWatcherWorker].worker.setQuit(v != 0); }
 
 int64_t GetTickCount() { return kv::tick_ms(); }
 
@@ -320,9 +317,9 @@ void *SysServerMonitorThread(void *) {
 
 void *MonitorThread(void *) {
   return cancellable([] {
-    const Worker &self = g.workers[kWatcherWorker];
-    SysInfo *info = waitForSysInfo(self.quit);
-    while (info && !self.quit) {
+    const kv::Worker &self = g.workers[kWatcherWorker].worker;
+    SysInfo *info = waitForSysInfo(self);
+    while (info && !self.quitRequested()) {
       checkServers();
       checkErrorFlag(info);
       kv::sleep_ms(1000);

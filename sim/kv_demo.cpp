@@ -205,11 +205,10 @@ class Demo {
       return false;
     }
     // A board's folder is made in the temporary folder: the demo's folder for now.
-    const char *tmpdir = getenv("TMPDIR");
-    std::string saved = tmpdir ? tmpdir : "";
-    setenv("TMPDIR", folder_.c_str(), 1);
-    units_ = std::make_unique<kvsim::TwoUnits>(prepareUnit, "front", "rear");
-    tmpdir ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+    {
+      kvsim::ScopedEnv tmpdir("TMPDIR", folder_);
+      units_ = std::make_unique<kvsim::TwoUnits>(prepareUnit, "front", "rear");
+    }
     roots_ = {front().board.root(), rear().board.root()};
     if (roots_[0].size() > kMaxBoardRoot) {
       printf(

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "kv_owners.hpp"
 #include "sandbox.h"
 #include "standin.h"
 
@@ -78,10 +79,9 @@ std::string makeDemoFolder(const std::vector<std::string> &parents) {
     if (!boardRootFits(parent)) continue;
     std::string tmpl = parent + "/" + kDemoName + ".XXXXXX";
     if (!mkdtemp(tmpl.data())) continue;
-    FILE *f = fopen((tmpl + "/" + kOwnerFile).c_str(), "w");
-    if (f) {
-      fprintf(f, "%d\n", getpid());
-      fclose(f);
+    {
+      kv::UniqueFile f(fopen((tmpl + "/" + kOwnerFile).c_str(), "w"));
+      if (f) fprintf(f.get(), "%d\n", getpid());
     }
     if (parent != parents.front())
       printf(

@@ -122,13 +122,6 @@ std::vector<std::string> environmentWith(const std::vector<std::string> &overrid
   return out;
 }
 
-void setOrUnset(const char *name, bool had, const std::string &value) {
-  if (had)
-    setenv(name, value.c_str(), 1);
-  else
-    unsetenv(name);
-}
-
 std::string scriptText(const ToolScript &s) {
   std::string text = "status=" + std::to_string(s.status) + "\n";
   text += "delay_ms=" + std::to_string(s.delay_ms) + "\n";
@@ -154,6 +147,22 @@ bool contains(std::string_view haystack, std::string_view needle) {
   return haystack.find(needle) != std::string_view::npos;
 }
 
+ScopedEnv::ScopedEnv(const char *name) : name_(name) {
+  const char *value = getenv(name);
+  had_ = value != nullptr;
+  if (value) saved_ = value;
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_)
+    set(saved_);
+  else
+    unset();
+}
+
+void ScopedEnv::set(const std::string &value) const { setenv(name_.c_str(), value.c_str(), 1); }
+void ScopedEnv::unset() const { unsetenv(name_.c_str()); }
+
 // Stand-in tools first, then the system's programs and the stand-in servers.
 std::string Sandbox::searchPath(const std::string &root) {
   return root + "/bin:" + programDir() + ":" + simDir() + ":/usr/bin:/bin";
@@ -169,16 +178,9 @@ Sandbox::Sandbox(std::string_view name) {
   must(mkdtemp(tmpl.data()) != nullptr, "mkdtemp");
   root_ = tmpl.data();
 
-  const char *old_root = getenv("KV_SYSROOT");
-  const char *old_path = getenv("PATH");
-  had_sysroot_ = old_root != nullptr;
-  had_path_ = old_path != nullptr;
-  if (old_root) saved_sysroot_ = old_root;
-  if (old_path) saved_path_ = old_path;
-
   buildTree();
-  setenv("KV_SYSROOT", root_.c_str(), 1);
-  setenv("PATH", searchPath(root_).c_str(), 1);
+  sysroot_.set(root_);
+  path_.set(searchPath(root_));
   for (int key : {kSettingsKey, kSystemServerKey, kEventBusKey, kAvServerKey, kGpsChannelKey})
     trackIpcKey(key);
   // What earlier test processes that aborted left in the same place, once per process.
@@ -188,10 +190,8 @@ Sandbox::Sandbox(std::string_view name) {
 
 Sandbox::~Sandbox() {
   stopAll();
-  for (int fd : fds_) close(fd);
+  fds_.clear();
   for (int key : ipc_keys_) removeIpc(key);
-  setOrUnset("KV_SYSROOT", had_sysroot_, saved_sysroot_);
-  setOrUnset("PATH", had_path_, saved_path_);
   if (getenv("KV_KEEP_SANDBOX")) {
     remove(kSandboxOwnerFile);  // kept for a look: no later sandbox sweeps it away
     fprintf(stderr, "sandbox kept: %s\n", root_.c_str());
@@ -489,8 +489,8 @@ int Sandbox::openPty(std::string_view board_path) {
   tcgetattr(held, &raw);
   cfmakeraw(&raw);
   tcsetattr(held, TCSANOW, &raw);
-  fds_.push_back(held);
-  fds_.push_back(master);
+  fds_.emplace_back(held);
+  fds_.emplace_back(master);
   std::string link = path(board_path);
   fs::create_directories(fs::path(link).parent_path());
   std::error_code ec;

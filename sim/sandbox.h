@@ -13,10 +13,30 @@
 #include <string_view>
 #include <vector>
 
+#include "kv_owners.hpp"
+
 namespace kvsim {
 
 using namespace std::chrono_literals;
 using Ms = std::chrono::milliseconds;
+
+// One environment variable changed for a scope: its earlier value, or its absence, comes
+// back when the scope ends.
+class ScopedEnv {
+ public:
+  explicit ScopedEnv(const char *name);
+  ScopedEnv(const char *name, const std::string &value) : ScopedEnv(name) { set(value); }
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+  void set(const std::string &value) const;
+  void unset() const;
+
+ private:
+  std::string name_, saved_;
+  bool had_ = false;
+};
 
 // What a stand-in tool does on one call: its exit status, what it prints, how long it
 // takes first (-1: never returns).
@@ -138,11 +158,11 @@ class Sandbox {
   std::string outFile(pid_t pid, const char *stream) const;
 
   std::string root_;
-  std::string saved_sysroot_, saved_path_;
-  bool had_sysroot_ = false, had_path_ = false;
+  // Put back after everything else went: the IPC keys are derived from the board root.
+  ScopedEnv sysroot_{"KV_SYSROOT"}, path_{"PATH"};
   std::map<pid_t, Child> children_;
   std::vector<int> ipc_keys_;
-  std::vector<int> fds_;
+  std::vector<kv::UniqueFd> fds_;
   unsigned starts_ = 0;
 };
 

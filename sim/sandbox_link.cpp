@@ -33,20 +33,8 @@ constexpr size_t kReadChunk = 256;
 // ---- OnBoard ---------------------------------------------------------------------------
 
 OnBoard::OnBoard(const Sandbox &board) {
-  const char *root = getenv("KV_SYSROOT");
-  had_root_ = root != nullptr;
-  if (root) root_ = root;
-  if (const char *path = getenv("PATH")) path_ = path;
-  setenv("KV_SYSROOT", board.root().c_str(), 1);
-  setenv("PATH", Sandbox::searchPath(board.root()).c_str(), 1);
-}
-
-OnBoard::~OnBoard() {
-  if (had_root_)
-    setenv("KV_SYSROOT", root_.c_str(), 1);
-  else
-    unsetenv("KV_SYSROOT");
-  setenv("PATH", path_.c_str(), 1);
+  root_.set(board.root());
+  path_.set(Sandbox::searchPath(board.root()));
 }
 
 // ---- SerialCable -----------------------------------------------------------------------

@@ -45,13 +45,9 @@ namespace kvsim {
 class OnBoard {
  public:
   explicit OnBoard(const Sandbox &board);
-  ~OnBoard();
-  OnBoard(const OnBoard &) = delete;
-  OnBoard &operator=(const OnBoard &) = delete;
 
  private:
-  std::string root_, path_;
-  bool had_root_ = false;
+  ScopedEnv root_{"KV_SYSROOT"}, path_{"PATH"};
 };
 
 enum class Way { AtoB = 0, BtoA = 1 };

@@ -51,8 +51,8 @@ struct MountEntry {
 class MountTable {
  public:
   MountTable() {
-    lock_ = open(simPath("/sim/tools/mounts.lock").c_str(), O_RDWR | O_CREAT, 0644);
-    if (lock_ >= 0) flock(lock_, LOCK_EX);
+    lock_.reset(open(simPath("/sim/tools/mounts.lock").c_str(), O_RDWR | O_CREAT, 0644));
+    if (lock_) flock(lock_.get(), LOCK_EX);
     std::string text;
     readFile(simPath("/proc/mounts"), text);
     size_t start = 0;
@@ -66,9 +66,6 @@ class MountTable {
       sscanf(line.c_str(), "%511s %511s", device, point);
       entries_.push_back({device, point, line});
     }
-  }
-  ~MountTable() {
-    if (lock_ >= 0) close(lock_);
   }
   MountTable(const MountTable &) = delete;
   MountTable &operator=(const MountTable &) = delete;
@@ -95,7 +92,7 @@ class MountTable {
   }
 
  private:
-  int lock_ = -1;
+  kv::UniqueFd lock_;  // the table's lock, held while the table lives
   std::vector<MountEntry> entries_;
 };
 

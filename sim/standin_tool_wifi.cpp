@@ -31,6 +31,7 @@
 #include <string>
 #include <thread>
 
+#include "kv_owners.hpp"
 #include "standin.h"
 
 namespace kvsim {
@@ -47,7 +48,7 @@ void detachStreams() {
   dup2(null, 0);
   dup2(null, 1);
   dup2(null, 2);
-  if (null > 2) close(null);
+  if (null > 2) close(null);  // a number 0 to 2 is one of the streams now: kept
 }
 
 bool sandboxExists() {
@@ -68,10 +69,11 @@ bool hasArg(int argc, char **argv, const char *want) {
 
 void writeFile(const std::string &board_path, const std::string &text) {
   std::string file = simPath(board_path), tmp = file + ".new";
-  FILE *f = fopen(tmp.c_str(), "w");
-  if (!f) return;
-  fputs(text.c_str(), f);
-  fclose(f);
+  {
+    kv::UniqueFile f(fopen(tmp.c_str(), "w"));
+    if (!f) return;
+    fputs(text.c_str(), f.get());
+  }
   rename(tmp.c_str(), file.c_str());
 }
 

@@ -14,6 +14,7 @@
 #include <sys/msg.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -33,6 +34,7 @@
 #include "gps_track_reader.h"
 #include "kv_gps_msg_drv.h"
 #include "kv_msg_drv.h"
+#include "kv_owners.hpp"
 #include "kv_server_gps.h"
 #include "local_time.h"
 #include "msg_util.h"
@@ -329,6 +331,68 @@ TEST(KvNavlinkLife, a_rear_unit_reads_gps_on_request_and_echoes_rmc_to_the_front
   EXPECT_EQ(echoed(), "") << "the reader stopped on request 6";
   std::string log = unit.lastLog();
   EXPECT_EQ(log.find("CreateGpsT"), log.rfind("CreateGpsT"));
+}
+
+// The keep-alive writes to the link under the serial lock; it ends before the GPS reader
+// (and the track it may hold) is closed.
+TEST(KvNavlinkLife, a_rear_unit_stops_its_keep_alive_before_its_gps_reader) {
+  Unit unit(kRear);
+  unit.start();
+  unit.request("relay code=5");
+  ASSERT_TRUE(Sandbox::waitUntil([&] { return contains(unit.lastLog(), "CreateGpsT\n"); }, 3s));
+  unit.board.signal(unit.daemon, SIGINT);
+  ASSERT_EQ(Sandbox::exitCode(unit.board.wait(unit.daemon, 5000ms)), 0);
+  std::string log = unit.lastLog();
+  size_t keepAlive = log.find("R Constp\n"), reader = log.find("CloseGpsd\n");
+  ASSERT_NE(keepAlive, std::string::npos) << log;
+  ASSERT_NE(reader, std::string::npos) << log;
+  EXPECT_LT(keepAlive, reader) << log;
+}
+
+struct PortSettings {
+  speed_t speed;
+  cc_t vmin, vtime;
+};
+
+PortSettings portSettings(const Sandbox &board, const char *port) {
+  kv::UniqueFd fd(open(board.path(port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+  struct termios t = {};
+  tcgetattr(fd.get(), &t);
+  return {cfgetispeed(&t), t.c_cc[VMIN], t.c_cc[VTIME]};
+}
+
+void setPortSettings(const Sandbox &board, const char *port, PortSettings s) {
+  kv::UniqueFd fd(open(board.path(port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+  struct termios t = {};
+  ASSERT_EQ(tcgetattr(fd.get(), &t), 0) << port;
+  cfsetspeed(&t, s.speed);
+  t.c_cc[VMIN] = s.vmin;
+  t.c_cc[VTIME] = s.vtime;
+  ASSERT_EQ(tcsetattr(fd.get(), TCSANOW, &t), 0) << port;
+}
+
+TEST(KvNavlinkLife, the_front_units_readers_give_their_ports_back_as_they_found_them) {
+  FrontUnit unit;
+  unit.board.openPty("/dev/ttyS1");
+  const PortSettings before = {B4800, 3, 9};
+  for (const char *port : {"/dev/ttyS0", "/dev/ttyS1"}) setPortSettings(unit.board, port, before);
+  unit.start();
+  for (const char *port : {"/dev/ttyS0", "/dev/ttyS1"})
+    EXPECT_TRUE(Sandbox::waitUntil(
+        [&] {
+          PortSettings now = portSettings(unit.board, port);
+          return now.speed == B9600 && now.vmin == 0 && now.vtime == 5;
+        },
+        3s))
+        << port << ": the reader's own settings";
+  unit.board.signal(unit.daemon, SIGINT);
+  ASSERT_EQ(Sandbox::exitCode(unit.board.wait(unit.daemon, 5000ms)), 0);
+  for (const char *port : {"/dev/ttyS0", "/dev/ttyS1"}) {
+    PortSettings after = portSettings(unit.board, port);
+    EXPECT_EQ(after.speed, before.speed) << port;
+    EXPECT_EQ(after.vmin, before.vmin) << port;
+    EXPECT_EQ(after.vtime, before.vtime) << port;
+  }
 }
 
 // ---- the intake over the port ----------------------------------------------------------
@@ -640,6 +704,24 @@ TEST(KvNavlinkFailure, a_track_that_cannot_be_synced_ends_nothing) {
   EXPECT_TRUE(contains(unit.lastLog(), "fdatasync failed: Invalid argument\n")) << unit.lastLog();
   EXPECT_EQ(unit.cfg().gps_proc_alive, 1);
   close(reader);
+}
+
+// A fatal error ends the daemon at once, whatever its other threads are doing: here the
+// GPS reader is held up in the clock setting (the hardware clock tool takes 8 s), as it
+// could be held up waiting for the track lock that the failing step holds.
+TEST(KvNavlinkFailure, a_fatal_track_error_ends_the_daemon_while_the_gps_reader_is_held_up) {
+  FrontUnit unit;
+  unit.board.scriptTool("hwclock", {.delay_ms = 8000});
+  unit.start();
+  auto drive = driveNow(2, false);
+  unit.feed(std::vector<kvsim::Sentence>(drive.begin(), drive.begin() + 7), {.speed = 0});
+  ASSERT_TRUE(Sandbox::waitUntil([&] { return unit.board.commandsOf("hwclock").size() == 1; }, 5s));
+  unit.request("start stem=" + unit.board.path("/mnt/mmc/NoSuchFolder/X"));
+  int status = unit.board.wait(unit.daemon, 4000ms);
+  ASSERT_NE(status, -1) << "kv_navlink waited for its GPS reader";
+  EXPECT_EQ(Sandbox::exitCode(status), 1);
+  EXPECT_EQ(unit.board.stdoutOf(unit.daemon), "open file error!!");
+  EXPECT_EQ(unit.cfg().gps_proc_alive, 0);
 }
 
 TEST(KvNavlinkFailure, a_daemon_killed_in_a_track_leaves_only_valid_lines) {

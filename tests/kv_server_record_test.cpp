@@ -111,6 +111,9 @@ TEST(KvServerRecording,
   EXPECT_EQ(lines[1], "record stop stem=" + stem + " shocklog_exit=0 track=0");
 
   std::string text;
+  // The track's stop is one-way: the daemon writes its last block and syncs a moment after.
+  Sandbox::waitUntil(
+      [&] { return kvsim::readFile(stem + ".gps", text) && gpstrack::parse(text).complete; }, 3s);
   ASSERT_TRUE(kvsim::readFile(stem + ".gps", text));
   auto track = gpstrack::parse(text);
   EXPECT_TRUE(track.valid && track.complete) << track.bad_line;

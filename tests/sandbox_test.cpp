@@ -79,6 +79,23 @@ TEST(SandboxProcesses, a_started_program_gets_its_environment_without_allocating
 #endif
 }
 
+// Two boards one after the other in one test process: each must leave the environment as
+// it found it, or the second would derive the first one's IPC keys.
+TEST(SandboxEnvironment, a_scoped_variable_comes_back_as_it_was_set_or_unset) {
+  setenv("KV_TEST_WAS_SET", "before", 1);
+  unsetenv("KV_TEST_WAS_UNSET");
+  {
+    kvsim::ScopedEnv set("KV_TEST_WAS_SET", "during");
+    kvsim::ScopedEnv unset("KV_TEST_WAS_UNSET", "during");
+    EXPECT_STREQ(getenv("KV_TEST_WAS_SET"), "during");
+    EXPECT_STREQ(getenv("KV_TEST_WAS_UNSET"), "during");
+    set.unset();
+  }
+  EXPECT_STREQ(getenv("KV_TEST_WAS_SET"), "before");
+  EXPECT_EQ(getenv("KV_TEST_WAS_UNSET"), nullptr);
+  unsetenv("KV_TEST_WAS_SET");
+}
+
 // A test that aborts never runs its sandbox's destructor: the folder and the queues stay
 // until a later sandbox finds that their process is gone.
 TEST(SandboxLeftovers, an_aborted_tests_sandbox_goes_with_its_own_queues_and_nothing_else) {
@@ -109,11 +126,11 @@ TEST(SandboxLeftovers, an_aborted_tests_sandbox_goes_with_its_own_queues_and_not
   ASSERT_GE(queue, 0);
   ASSERT_GE(segment, 0);
   // Beside it: a living sandbox, and a folder that is no sandbox.
-  const char *tmpdir = getenv("TMPDIR");
-  const std::string saved = tmpdir ? tmpdir : "";
-  setenv("TMPDIR", folder.c_str(), 1);
-  auto alive = std::make_unique<Sandbox>("alive");
-  tmpdir ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+  std::unique_ptr<Sandbox> alive;
+  {
+    kvsim::ScopedEnv tmpdir("TMPDIR", folder);
+    alive = std::make_unique<Sandbox>("alive");
+  }
   fs::create_directories(folder + "/stranger/sim");
 
   EXPECT_EQ(kvsim::removeLeftoverSandboxes(folder), 1);

@@ -30,6 +30,23 @@ struct Bus {
   OpenDevice open[kMaxOpen];
 } g;
 
+// A descriptor of a sandbox file, closed on every return. The tool links nothing of the
+// library, so it has an owner of its own.
+class SimFd {
+ public:
+  explicit SimFd(int fd) : fd_(fd) {}
+  ~SimFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  SimFd(const SimFd &) = delete;
+  SimFd &operator=(const SimFd &) = delete;
+  int get() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
 const char *sandboxRoot() {
   const char *root = getenv("KV_SYSROOT");
   return root ? root : "";
@@ -82,24 +99,22 @@ void addToLine(LogLine &line, const char *format, ...) {
 void writeLog(LogLine &line) {
   char path[kPathMax];
   if (!boardFile(path, KV_SIM_I2C_LOG)) return;
-  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (fd < 0) return;
+  SimFd fd(open(path, O_WRONLY | O_CREAT | O_APPEND, 0644));
+  if (!fd.ok()) return;
   if (line.len >= sizeof line.text - 1) line.len = sizeof line.text - 2;
   line.text[line.len++] = '\n';
-  ssize_t n = write(fd, line.text, line.len);
+  ssize_t n = write(fd.get(), line.text, line.len);
   (void)n;  // a lost log line only costs the test its evidence
-  close(fd);
 }
 
 // Whether the test told the device to fail requests of this kind.
 bool refuses(int address, const char *kind) {
   char path[kPathMax];
   if (!deviceFile(path, address, KV_SIM_I2C_FAIL_SUFFIX)) return false;
-  int fd = open(path, O_RDONLY);
-  if (fd < 0) return false;
+  SimFd fd(open(path, O_RDONLY));
+  if (!fd.ok()) return false;
   char words[128] = {0};
-  ssize_t n = read(fd, words, sizeof words - 1);
-  close(fd);
+  ssize_t n = read(fd.get(), words, sizeof words - 1);
   return n > 0 && strstr(words, kind) != nullptr;
 }
 
@@ -144,7 +159,8 @@ struct RegisterMap {
   }
 };
 
-// The device's map, opened for the request; -1 (ENXIO) when there is no such device.
+// The device's map, opened for the request and read into `map`; the descriptor, or -1
+// (ENXIO) when there is no such device.
 int openMap(int address, int flags, RegisterMap &map) {
   char path[kPathMax];
   if (!deviceFile(path, address, "")) return fail(ENXIO);
@@ -158,9 +174,7 @@ int openMap(int address, int flags, RegisterMap &map) {
 
 int serveRead(int address, DRV_I2cTransfer &xfer) {
   RegisterMap map;
-  int fd = openMap(address, O_RDONLY, map);
-  if (fd < 0) return -1;
-  close(fd);
+  if (!SimFd(openMap(address, O_RDONLY, map)).ok()) return -1;
   for (int i = 0; i < xfer.count; ++i) {
     uint16_t value = map.get(registerAt(xfer, i));
     if (xfer.dataSize == 2)
@@ -173,16 +187,15 @@ int serveRead(int address, DRV_I2cTransfer &xfer) {
 
 int serveWrite(int address, const DRV_I2cTransfer &xfer) {
   RegisterMap map;
-  int fd = openMap(address, O_RDWR, map);
-  if (fd < 0) return -1;
+  SimFd fd(openMap(address, O_RDWR, map));
+  if (!fd.ok()) return -1;
   for (int i = 0; i < xfer.count; ++i) {
     uint16_t value = xfer.dataSize == 2 ? static_cast<const uint16_t *>(xfer.value)[i]
                                         : static_cast<const uint8_t *>(xfer.value)[i];
     map.set(registerAt(xfer, i), value);
   }
   bool stored =
-      pwrite(fd, map.bytes, sizeof map.bytes, 0) == static_cast<ssize_t>(sizeof map.bytes);
-  close(fd);
+      pwrite(fd.get(), map.bytes, sizeof map.bytes, 0) == static_cast<ssize_t>(sizeof map.bytes);
   return stored ? 0 : fail(EIO);
 }
 

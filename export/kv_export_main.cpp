@@ -17,6 +17,7 @@
 #include "file_io.hpp"
 #include "gsensor_reader.hpp"
 #include "html_page.hpp"
+#include "kv_cmdline.h"
 #include "recordings.hpp"
 #include "svg_view.hpp"
 #include "text_out.hpp"
@@ -48,6 +49,7 @@ Options:
   -o, --output FOLDER  where the outputs go (created if missing); default ./exported
   --only LIST          write only these, comma-separated: gpx,csv,geojson,gsensor,svg,html
   -h, --help           this text
+  --version            the program's version (only as the first argument)
 
 Every output is written under a temporary name and renamed when complete. A file cut
 short by a kill (the recorder writes in 512-byte blocks) is read up to its last whole
@@ -334,6 +336,7 @@ bool makeOutputFolder(const std::string &dir) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_export", argc, argv);
   Run run;
   if (!parseArgs(argc, argv, run.opt)) return 2;
   if (run.opt.help) {

@@ -11,6 +11,7 @@
 #include <stdio.h>
 
 #include "KVLog.h"
+#include "kv_cmdline.h"
 #include "kv_stationd.h"
 #include "wifi_args.hpp"
 
@@ -38,6 +39,7 @@ int stationOff() {
 }  // namespace
 
 int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_stationd", argc, argv);
   kvwifi::StationArgs args;
   kvwifi::Mode mode = kvwifi::parseStationArgs(argc, argv, args);
   if (mode == kvwifi::Mode::refused) return -1;

@@ -14,6 +14,7 @@
 #include "KVLog.h"
 #include "board_root.h"
 #include "dm368_zt5_util.h"
+#include "kv_cmdline.h"
 #include "kv_common_util.h"
 #include "wifi_args.hpp"
 
@@ -84,6 +85,7 @@ int switchOff() {
 }  // namespace
 
 int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_wifi_switch", argc, argv);
   kvwifi::SwitchArgs args;
   kvwifi::Mode mode = kvwifi::parseSwitchArgs(argc, argv, args);
   if (mode == kvwifi::Mode::refused) return -1;

@@ -37,21 +37,21 @@ else()
   set(CPACK_DEBIAN_EXPORT_PACKAGE_SHLIBDEPS ON)
   set(CPACK_COMPONENT_EXPORT_DESCRIPTION
 "export an in-car recorder's GPS tracks and G-sensor data
- kv_export reads the GPS track files (.gps) and G-sensor data files (.gsf)
- that the in-car video recorder writes beside its recordings, and turns them
- into GPX, CSV, GeoJSON, an SVG view of route, speed and G-forces, and one
- HTML page per recordings folder.")
+kv_export reads the GPS track files (.gps) and G-sensor data files (.gsf)
+that the in-car video recorder writes beside its recordings, and turns them
+into GPX, CSV, GeoJSON, an SVG view of route, speed and G-forces, and one
+HTML page per recordings folder.")
   set(CPACK_DEBIAN_DEV_PACKAGE_NAME libkvinterface-dev)
   set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
   set(CPACK_COMPONENT_DEV_DESCRIPTION
 "client library of an in-car recorder's servers (development files)
- libkvinterface is the static library that the recorder's programs and its
- outside C servers share: System V message queues and shared memory with the
- synchronous request/reply frame, the event bus, the clients of the settings
- store, the system server and the AV server, logging and the board's devices.
- .
- This package holds the C headers, the static library, the pkg-config file,
- the CMake package, the manual page and the reference of every function.")
+libkvinterface is the static library that the recorder's programs and its
+outside C servers share: System V message queues and shared memory with the
+synchronous request/reply frame, the event bus, the clients of the settings
+store, the system server and the AV server, logging and the board's devices.
+
+This package holds the C headers, the static library, the pkg-config file,
+the CMake package, the manual page and the reference of every function.")
 endif()
 
 # What Debian asks of every package beside the files: the licence in its copyright format

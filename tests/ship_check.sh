@@ -148,9 +148,10 @@ CM
   echo "firmware archive: $(basename "$archive") holds the programs, the start-up script, the pages and the licence"
 }
 
+abs() { realpath -m "$1"; }
 case "${1:-}" in
-  clang) check_clang "${2:?dev build}" ;;
-  cross) check_cross "${2:?board build}" "${3:?work folder}" ;;
-  packages) check_packages "${2:?release build}" "${3:?board build}" "${4:?work folder}" ;;
+  clang) check_clang "$(abs "${2:?dev build}")" ;;
+  cross) check_cross "$(abs "${2:?board build}")" "$(abs "${3:?work folder}")" ;;
+  packages) check_packages "$(abs "${2:?release build}")" "$(abs "${3:?board build}")" "$(abs "${4:?work folder}")" ;;
   *) sed -n '2,13p' "$0"; exit 2 ;;
 esac

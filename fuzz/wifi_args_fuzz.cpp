@@ -44,16 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   auto argv = std::make_unique<const char *[]>(words.size());
   for (size_t i = 0; i < words.size(); ++i) argv[i] = words[i].c_str();
 
-  kvwifi::SwitchArgs sw;
-  if (kvwifi::parseSwitchArgs(argc, argv.get(), sw) == kvwifi::Mode::on) {
+  wifi_programs::SwitchArgs sw;
+  if (wifi_programs::parseSwitchArgs(argc, argv.get(), sw) == wifi_programs::Mode::on) {
     expect(argc >= 5);
     expectCopied(sw.ssid, argv[2]);
     expectCopied(sw.key, argv[3]);
     expectCopied(sw.rear_mac, argc > 5 ? argv[5] : "none");
     expect(sw.channel >= 0 && sw.channel <= 255);
   }
-  kvwifi::StationArgs st;
-  if (kvwifi::parseStationArgs(argc, argv.get(), st) == kvwifi::Mode::on) {
+  wifi_programs::StationArgs st;
+  if (wifi_programs::parseStationArgs(argc, argv.get(), st) == wifi_programs::Mode::on) {
     expect(argc >= 7);
     expectCopied(st.ssid, argv[2]);
     expectCopied(st.pwd, argv[3]);

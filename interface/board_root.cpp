@@ -40,6 +40,24 @@ uint64_t fnv1a(const void *data, size_t len, uint64_t hash = 1469598103934665603
   return hash;
 }
 
+// Under a sysroot each command text is noted whole in sim/log/shell.log, one line per
+// command with a line break inside written as a backslash and 'n': the stand-in tools see
+// only their argument lists, never the exact text the program handed the shell.
+void note_command(const char *command) {
+  if (!has_sysroot() || !command) return;
+  std::string line;
+  for (const char *p = command; *p; ++p) {
+    if (*p == '\n')
+      line += "\\n";
+    else
+      line += *p;
+  }
+  line += '\n';
+  std::string path = std::string(sysroot_or_empty()) + "/sim/log/shell.log";
+  kv::UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (fd) (void)!write(fd.get(), line.data(), line.size());
+}
+
 }  // namespace
 
 extern "C" {
@@ -77,21 +95,19 @@ FILE *kv_fopen(const char *path, const char *mode) {
   return fopen(full, mode);
 }
 
-int kv_system(const char *command) { return system(command); }
+int kv_system(const char *command) {
+  note_command(command);
+  return system(command);
+}
 
-FILE *kv_popen(const char *command, const char *mode) { return popen(command, mode); }
+FILE *kv_popen(const char *command, const char *mode) {
+  note_command(command);
+  return popen(command, mode);
+}
 
 int kv_pclose(FILE *stream) { return pclose(stream); }
 
-int kv_ipc_key(int key) {
-  if (!has_sysroot()) return key;
-  const char *root = sysroot_or_empty();
-  uint64_t h = fnv1a(root, strlen(root));
-  h = fnv1a(&key, sizeof key, h);
-  // Positive, and never IPC_PRIVATE (0) nor one of the system's own small keys.
-  auto derived = static_cast<int>((h ^ (h >> 32)) & 0x7FFFFFFF);
-  return derived < 0x01000000 ? derived + 0x01000000 : derived;
-}
+int kv_ipc_key(int key) { return kv::ipc_key_for(sysroot_or_empty(), key); }
 
 int kv_set_clock(const struct timespec *ts) {
   if (!ts) return -1;
@@ -106,6 +122,15 @@ int kv_set_clock(const struct timespec *ts) {
 }  // extern "C"
 
 namespace kv {
+int ipc_key_for(std::string_view root, int key) {
+  if (root.empty()) return key;
+  uint64_t h = fnv1a(root.data(), root.size());
+  h = fnv1a(&key, sizeof key, h);
+  // Positive, and never IPC_PRIVATE (0) nor one of the system's own small keys.
+  auto derived = static_cast<int>((h ^ (h >> 32)) & 0x7FFFFFFF);
+  return derived < 0x01000000 ? derived + 0x01000000 : derived;
+}
+
 std::string rooted(std::string_view path) {
   return std::string(sysroot_or_empty()) + std::string(path);
 }

@@ -79,6 +79,9 @@ int kv_statfs(const char *path, struct statfs *out);
 #include <string>
 #include <string_view>
 namespace kv {
+/* The key kv_ipc_key gives `key` under the sysroot `root` (the key itself for an empty root):
+ * a sandbox's leftovers are found by it after their process is gone. */
+int ipc_key_for(std::string_view root, int key);
 /* Rooted form of a board path, for C++ callers. */
 std::string rooted(std::string_view path);
 /* A path that arrives at run time: kept when it is already below the board root (or relative,

@@ -87,14 +87,18 @@ void macText(const unsigned char *mac, char (&text)[KV_WIFI_MAC_TEXT_LEN + 1]) {
            mac[4], mac[5]);
 }
 
-bool isUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+bool isHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
 
-// "XX:XX:XX:XX:XX:XX" in upper-case hex. The text becomes a module argument, where a blank
-// would start an argument of the sender's choosing.
+// "XX:XX:XX:XX:XX:XX" in hex digits of either case (the unit writes upper case; a file
+// edited by hand may hold lower case, which the driver reads as well). Nothing else may
+// stand there: the text becomes a module argument, where a blank would start an argument
+// of the sender's choosing.
 bool wellFormedMac(const char *text) {
   for (int i = 0; i < KV_WIFI_MAC_TEXT_LEN; ++i) {
     bool colon = i % 3 == 2;
-    if (colon ? text[i] != ':' : !isUpperHex(text[i])) return false;
+    if (colon ? text[i] != ':' : !isHex(text[i])) return false;
   }
   return true;
 }
@@ -160,7 +164,7 @@ int removeModule(const char *name) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     result = kv_delete_module(name, O_NONBLOCK | O_EXCL);
     if (result >= 0) break;
-    if (attempt + 1 < kAttempts) kv::sleep_ms(kRetryMs);
+    kv::sleep_ms(kRetryMs);  // the tenth refusal too: the module gets 5 s in all
   }
   if (result != 0) fprintf(stderr, "Unable to unload driver module (%s)\n", name);
   return result;

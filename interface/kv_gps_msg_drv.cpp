@@ -25,15 +25,20 @@ constexpr int kRecordSize = sizeof(KV_MSG_BUF);  // the kernel is handed 20 byte
 constexpr int kFirstProcId = 1;
 constexpr int kLastProcId = 23;
 
-// The sender's slot, or -1 when its id has none inside the channel's segment (ids 11 to
-// 23, and the 1 left after a failed set-up). Refusing here, before any copy, keeps a
-// payload from landing in another process's slot when the segment is larger than the
-// one kv_navlink makes.
+// The sender's slot, by the channel's arithmetic: (id - 2) x 0x3000. Every record carries
+// it, with or without a payload. An id set through SetKVGpsProcId beyond any slot a word
+// can name gives -1.
 int own_slot() {
-  int proc_id = g_gps.gKVGpsProcId.load();
-  int64_t offset = int64_t{proc_id} * PROC_MSG_SIZE - 2 * PROC_MSG_SIZE;
-  if (offset < 0 || offset + PROC_MSG_SIZE > PROC_MEM_SIZE) return -1;
-  return static_cast<int>(offset);
+  int64_t offset = int64_t{g_gps.gKVGpsProcId.load()} * PROC_MSG_SIZE - 2 * PROC_MSG_SIZE;
+  return offset >= INT32_MIN && offset <= INT32_MAX ? static_cast<int>(offset) : -1;
+}
+
+// Ids 11 to 23 (and the 1 left after a failed set-up) have no whole slot inside the
+// channel's segment. Refusing their payloads, before any copy, keeps one from landing in
+// another process's slot when the segment is larger than the one kv_navlink makes.
+bool fits_own_slot(int offset, int len) {
+  return offset >= 0 && len >= 0 && len <= PROC_MSG_SIZE &&
+         int64_t{offset} + PROC_MSG_SIZE <= PROC_MEM_SIZE;
 }
 
 // One-way: src 0, no reply, never a wait for room in the queue. A payload that cannot be
@@ -46,7 +51,7 @@ int send_one_way(int cmd, const void *data, int len) {
   rec.offset = own_slot();
   kv::SemHold lock(g_gps.hndlDrvGpsSem.load());
   if (data && len != 0) {
-    if (rec.offset < 0 || len < 0 || len > PROC_MSG_SIZE) return -1;
+    if (!fits_own_slot(rec.offset, len)) return -1;
     if (kv::segment_copy_in(g_gps.gKVGpsMemId.load(), rec.offset, data, len) != 0) return -1;
   }
   Msg_SendFlags(g_gps.gKVGpsMsgId.load(), &rec, kRecordSize, IPC_NOWAIT);

@@ -51,7 +51,7 @@ void setClock(SysInfo *info, int64_t value) {
   ClearSyncTime(info);
   struct timespec ts = {static_cast<time_t>(value), 0};
   kv_set_clock(&ts);
-  kv_system("hwclock -uw\n");
+  kv_system("hwclock -uw");
   GetCurrentTimeString(text);
   KVLog("GPST T2=%s\n", text);
 }

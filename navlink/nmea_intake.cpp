@@ -22,6 +22,7 @@ constexpr int64_t kSpeedTimeoutMs = 5000;  // no "$GPRMC" for longer: no speed t
 constexpr int64_t kOsdSpacingMs = 800;
 constexpr int64_t kClockEveryMs = 10800000;  // 3 hours
 constexpr int64_t kRolloverDays = 7168;      // 1024 GPS weeks
+constexpr int64_t kRolloverHalf = 3584;      // 512 weeks: farther back is a missed rollover
 constexpr size_t kChecksumTextMax = 19;      // the system's 20-byte checksum field
 constexpr int kMphType = 1;
 
@@ -194,14 +195,17 @@ void clearSpeed(GpsState &st, KV_Config_Data &cfg, IntakeEffects &fx) {
   st.nPrevSpeedDisplayType = cfg.osd_speed_display_type;
 }
 
-// The UTC moment of the fix, moved forward by whole 1024-week periods while its date lies
-// before the build date: a receiver that missed a rollover would otherwise name new
-// recordings years in the past, and the card's housekeeping, which deletes the oldest
-// recordings first, would then delete the newest.
+// The UTC moment of the fix, moved forward by whole 1024-week periods while it lies more
+// than half a period (512 weeks) before the build date: a receiver that missed a rollover
+// reports dates about 19.6 years back, and would otherwise name new recordings years in the
+// past, so that the card's housekeeping, which deletes the oldest recordings first, deletes
+// the newest. A date only a little before the build is real (a replay, a unit that lay in
+// a drawer) and stays as it is.
 Civil mendRollover(const GpsState &st, const RmcFix &fix) {
   int64_t day = daysFromCivil(fix.year, fix.month, fix.day);
-  if (day < st.llEarliestDay)
-    day += (st.llEarliestDay - day + kRolloverDays - 1) / kRolloverDays * kRolloverDays;
+  int64_t behind = st.llEarliestDay - day;
+  if (behind > kRolloverHalf)
+    day += (behind - kRolloverHalf + kRolloverDays - 1) / kRolloverDays * kRolloverDays;
   return civilFromDays(day);
 }
 

@@ -35,7 +35,8 @@ struct GpsState {
   std::atomic<int> bFirstTimeSynced{0};
   int bSourceAnnounced = 0;  // a GPS source was announced for the previous accepted line
   // The firmware's build date, days since 1970-01-01 (UTC). A receiver that missed a GPS
-  // week rollover reports dates 1024 weeks early; no date before this one is believed.
+  // week rollover reports dates 1024 weeks early; a date more than 512 weeks before this
+  // one is taken for such a date.
   int64_t llEarliestDay = 0;
   GpsProbes probes = {nullptr, nullptr};
 };

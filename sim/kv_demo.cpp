@@ -15,8 +15,8 @@
 //   - finally kv_server made to hang, and kv_sentinel restarting the unit.
 //
 // Exit status 0 only when every promise of the summary was seen. Both boards are kept for
-// a look, in one folder whose path is printed; the folders of earlier demos are removed,
-// so at most one is left behind. Needs no GoogleTest.
+// a look, in one folder whose path is printed; the folders of this user's earlier demos
+// are removed, so at most one is left behind. Needs no GoogleTest.
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -37,6 +37,7 @@
 
 #include "kv_common_util.h"
 #include "kv_demo_files.h"
+#include "kv_demo_folder.h"
 #include "kv_demo_timeline.h"
 #include "kv_demo_watch.h"
 #include "kv_server_record.h"
@@ -53,11 +54,7 @@ using kvdemo::baseName;
 using kvdemo::Clock;
 using kvsim::RecorderUnit;
 
-constexpr const char *kDemoName = "kv-demo";
-constexpr const char *kOwnerFile = "demo.pid";  // marks a folder as a demo's
-// The GPS start record holds a stem of 79 characters: the board's root may take this many
-// (the folder and the 23-character name take the rest).
-constexpr size_t kMaxBoardRoot = 79 - 19 - 24;
+using kvdemo::kMaxBoardRoot;
 
 // The drive: the generator's town (standing, accelerating, cruising, braking for the
 // lights, a faster stretch), fed from its 12th second on, with a tunnel without fix.
@@ -76,36 +73,6 @@ constexpr auto kEventRunsFor = 9s;
 constexpr auto kCalledOffAfter = 3s;
 constexpr auto kGiveUpAfterHang = 75s;  // the restart comes 40 to 50 s after the hang
 constexpr int kSecondsBetweenProgress = 5;
-
-// Removes the folders earlier demos left in the temporary folder, except one whose demo
-// still runs. Only folders that carry the demo's mark are touched (the mark of the demo's
-// single-board days, sim/demo.pid, too).
-void removeOldDemos() {
-  std::error_code ec;
-  for (const auto &entry : fs::directory_iterator(fs::temp_directory_path(), ec)) {
-    std::string name = entry.path().filename().string();
-    if (name.rfind(std::string(kDemoName) + ".", 0) != 0 || !entry.is_directory(ec)) continue;
-    std::string owner;
-    if (!kvsim::readFile(entry.path().string() + "/" + kOwnerFile, owner) &&
-        !kvsim::readFile(entry.path().string() + "/sim/demo.pid", owner))
-      continue;
-    pid_t pid = static_cast<pid_t>(atoi(owner.c_str()));
-    if (pid > 0 && kill(pid, 0) == 0) continue;
-    fs::remove_all(entry.path(), ec);
-  }
-}
-
-// The demo's own folder; the two boards are made inside it.
-std::string makeDemoFolder() {
-  std::string tmpl = fs::temp_directory_path().string() + "/" + kDemoName + ".XXXXXX";
-  if (!mkdtemp(tmpl.data())) return "";
-  FILE *f = fopen((tmpl + "/" + kOwnerFile).c_str(), "w");
-  if (f) {
-    fprintf(f, "%d\n", getpid());
-    fclose(f);
-  }
-  return tmpl;
-}
 
 int localZoneHhmm() {
   time_t now = time(nullptr);
@@ -227,9 +194,10 @@ class Demo {
   bool setUp() {
     printf("kv_demo: a front and a rear camera unit of the recorder on simulated boards\n");
     printf("Each line: seconds since the start, who shows it, what happened.\n");
-    folder_ = makeDemoFolder();
+    folder_ = kvdemo::makeDemoFolder(kvdemo::demoParents());
     if (folder_.empty()) {
-      printf("kv_demo: cannot make a folder in %s\n", fs::temp_directory_path().c_str());
+      printf("kv_demo: cannot make a short folder in %s, /tmp or /var/tmp\n",
+             fs::temp_directory_path().c_str());
       return false;
     }
     // A board's folder is made in the temporary folder: the demo's folder for now.
@@ -548,7 +516,7 @@ class Demo {
 }  // namespace
 
 int main() {
-  removeOldDemos();
+  kvdemo::removeOldDemos(kvdemo::demoParents());
   setenv("KV_KEEP_SANDBOX", "1", 1);  // the user looks at the files afterwards
   try {
     Demo demo;

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -180,6 +181,9 @@ Sandbox::Sandbox(std::string_view name) {
   setenv("PATH", searchPath(root_).c_str(), 1);
   for (int key : {kSettingsKey, kSystemServerKey, kEventBusKey, kAvServerKey, kGpsChannelKey})
     trackIpcKey(key);
+  // What earlier test processes that aborted left in the same place, once per process.
+  static std::once_flag swept;
+  std::call_once(swept, [] { removeLeftoverSandboxes(fs::temp_directory_path().string()); });
 }
 
 Sandbox::~Sandbox() {
@@ -189,6 +193,7 @@ Sandbox::~Sandbox() {
   setOrUnset("KV_SYSROOT", had_sysroot_, saved_sysroot_);
   setOrUnset("PATH", had_path_, saved_path_);
   if (getenv("KV_KEEP_SANDBOX")) {
+    remove(kSandboxOwnerFile);  // kept for a look: no later sandbox sweeps it away
     fprintf(stderr, "sandbox kept: %s\n", root_.c_str());
     return;
   }
@@ -424,6 +429,10 @@ void Sandbox::scriptTool(const std::string &name, const ToolScript &script, int 
 
 std::vector<std::string> Sandbox::commands() const { return splitLines(read("/sim/commands.log")); }
 
+std::vector<std::string> Sandbox::shellTexts() const {
+  return splitLines(read("/sim/log/shell.log"));
+}
+
 std::vector<std::string> Sandbox::commandsOf(const std::string &name) const {
   std::vector<std::string> mine;
   for (auto &line : commands())
@@ -512,7 +521,18 @@ bool Sandbox::waitPortRead(std::string_view board_path, Ms timeout, Ms after) co
 
 // ---- IPC ---------------------------------------------------------------------------
 
-void Sandbox::trackIpcKey(int key) { ipc_keys_.push_back(key); }
+void Sandbox::trackIpcKey(int key) {
+  ipc_keys_.push_back(key);
+  writeOwner();
+}
+
+// "<pid> <start time>" of the creating process, then the keys whose queues and segments
+// it may leave, one a line.
+void Sandbox::writeOwner() const {
+  std::string text = std::to_string(getpid()) + " " + processStart(getpid()) + "\n";
+  for (int key : ipc_keys_) text += std::to_string(key) + "\n";
+  write(kSandboxOwnerFile, text);
+}
 
 void Sandbox::removeIpc(int key) {
   key_t k = kv_ipc_key(key);

@@ -34,6 +34,9 @@ inline constexpr int kEventBusKey = 49601;
 inline constexpr int kAvServerKey = 74565;
 inline constexpr int kGpsChannelKey = 49609;
 
+// Where a sandbox records its creating process and the keys it may leave behind.
+inline constexpr char kSandboxOwnerFile[] = "/sim/sandbox.owner";
+
 class Sandbox {
  public:
   // The folder is made in the temporary folder as "<name>.XXXXXX". A name with blanks or
@@ -79,6 +82,9 @@ class Sandbox {
   // Every command line the stand-in tools were called with, in order ("name arg ...").
   std::vector<std::string> commands() const;
   std::vector<std::string> commandsOf(const std::string &name) const;
+  // Every command text the programs handed the shell (system, popen), whole and in order,
+  // a line break in it written as a backslash and 'n'.
+  std::vector<std::string> shellTexts() const;
 
   // ---- stand-in servers ------------------------------------------------------------
   // Control files a stand-in server reads on every request (sim/ctl/<server>/<key>).
@@ -125,6 +131,7 @@ class Sandbox {
     int status = 0;
   };
   std::string findProgram(const std::string &name) const;
+  void writeOwner() const;
   void collect(pid_t pid);
   void buildTree() const;
   void stopAll();
@@ -138,6 +145,15 @@ class Sandbox {
   std::vector<int> fds_;
   unsigned starts_ = 0;
 };
+
+// Removes the sandboxes in `folder` whose creating process is gone (a test that aborted
+// left them): their System V queues and segments, by the keys each recorded, then the
+// folder. Only folders of this user that carry a sandbox's owner record are touched; one
+// kept with KV_KEEP_SANDBOX carries none. The number removed (sandbox_leftovers.cpp).
+int removeLeftoverSandboxes(const std::string &folder);
+// The start time of process `pid` (clock ticks since boot, as /proc shows it); "" when there
+// is no such process. With the number it tells a living owner from a reused number.
+std::string processStart(pid_t pid);
 
 // Driver nodes, flash mount and installed files of a new board (sandbox_board.cpp).
 void writeBoardDefaults(const Sandbox &board);

@@ -1,5 +1,6 @@
 #include "sandbox_wifi.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "sandbox_emulator.h"
@@ -58,6 +59,11 @@ std::vector<std::string> moduleCalls(const Sandbox &board) {
 
 void scriptModule(const Sandbox &board, const std::string &name, const std::string &behaviour) {
   board.setControl("modules", name, behaviour + "\n");
+}
+
+size_t addressReads(const Sandbox &board, const std::string &iface) {
+  auto lines = splitLines(board.read("/sim/log/net.log"));
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), iface));
 }
 
 std::string scanLine(const std::string &printed) {

@@ -14,6 +14,9 @@ namespace kvsim {
 inline constexpr char kWlanAddress[] = "/sim/net/wlan0";
 // The networks wpa_cli's scan_result lists, one line each as wpa_cli prints them.
 inline constexpr char kScanResults[] = "/sim/wifi/scan_results";
+// More networks it lists, by name, a name a line: the stand-in prints each name as wpa_cli
+// 2.x does.
+inline constexpr char kScanNetworks[] = "/sim/wifi/networks";
 // The address nvram.txt holds on a new board.
 inline constexpr char kBoardMac[] = "00:1E:55:12:34:56";
 
@@ -34,6 +37,9 @@ std::vector<std::vector<std::string>> toolCalls(const Sandbox &board, const std:
 // "remove=refuse"; board_root.h).
 std::vector<std::string> moduleCalls(const Sandbox &board);
 void scriptModule(const Sandbox &board, const std::string &name, const std::string &behaviour);
+
+// How often a program has read the address of `iface` through the board root.
+size_t addressReads(const Sandbox &board, const std::string &iface);
 
 // One line of wpa_cli's scan results for a network whose name wpa_cli prints as `printed`.
 std::string scanLine(const std::string &printed);

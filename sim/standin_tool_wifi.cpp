@@ -4,9 +4,10 @@
 // scripts one in sim/tools/wpa_cli.<sub> (every call) or sim/tools/wpa_cli.<sub>.<n> (the
 // n-th call of that sub-command), as for any tool: "status=N", "delay_ms=N", "output=text".
 // Unscripted: add_network prints "Selected interface 'wlan0'" and the network number 0,
-// scan_result(s) prints the header and the networks in sim/wifi/scan_results (lines as
-// wpa_cli prints them: "bssid\tfrequency\tsignal\tflags\tssid", the name plain or
-// "\x"-escaped), every other sub-command prints "OK".
+// scan_result(s) prints the header, the lines of sim/wifi/scan_results as they are
+// ("bssid\tfrequency\tsignal\tflags\tssid", a name as some build of wpa_cli printed it),
+// then one line for each network named in sim/wifi/networks (a name a line), the name
+// printed as wpa_cli 2.x prints it; every other sub-command prints "OK".
 //
 // dhcpcd <iface> ...: gives the interface the address in sim/ctl/dhcpcd/address
 // (192.168.6.217 when not set; "never": none) after sim/ctl/dhcpcd/delay_ms, by writing it
@@ -97,13 +98,58 @@ bool scripted(const std::string &sub, Answer &a) {
   return true;
 }
 
+// wpa_cli 2.x's printf_encode: printable ASCII as it is, the quote and the backslash
+// escaped, the usual control characters by letter, any other byte as "\x" and two
+// lower-case hex digits.
+std::string printedName(const std::string &name) {
+  std::string out;
+  for (unsigned char c : name) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\033':
+        out += "\\e";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c >= 0x20 && c < 0x7F) {
+          out += static_cast<char>(c);
+        } else {
+          char hex[5];
+          snprintf(hex, sizeof hex, "\\x%02x", c);
+          out += hex;
+        }
+    }
+  }
+  return out;
+}
+
+std::string scanResults() {
+  std::string printed, names;
+  readFile(simPath("/sim/wifi/scan_results"), printed);
+  readFile(simPath("/sim/wifi/networks"), names);
+  size_t start = 0;
+  for (size_t end; (end = names.find('\n', start)) != std::string::npos; start = end + 1)
+    printed += "00:1e:55:aa:bb:cc\t2437\t-48\t[WPA2-PSK-CCMP][ESS]\t" +
+               printedName(names.substr(start, end - start)) + "\n";
+  return "bssid / frequency / signal level / flags / ssid\n" + printed;
+}
+
 std::string defaultAnswer(const std::string &sub) {
   if (sub == "add_network") return "Selected interface 'wlan0'\n0\n";
-  if (sub == "scan_result" || sub == "scan_results") {
-    std::string networks;
-    readFile(simPath("/sim/wifi/scan_results"), networks);
-    return "bssid / frequency / signal level / flags / ssid\n" + networks;
-  }
+  if (sub == "scan_result" || sub == "scan_results") return scanResults();
   return "OK\n";
 }
 

@@ -381,6 +381,27 @@ TEST(ExportTrack, csv_and_geojson_hold_a_row_and_a_position_per_fix) {
   EXPECT_EQ(static_cast<size_t>(n), want.size());
 }
 
+TEST(ExportTrack, each_geojson_position_is_its_fixs_lon_lat_and_the_csv_has_its_longitude) {
+  Exporter ex;
+  auto epochs = trackgen::drive(60);
+  ex.put(std::string(kStem) + ".gps", trackgen::trackFile(epochs, std::string(kStem) + ".gps"));
+  ASSERT_EQ(ex.exportCard().status, 0);
+  auto want = fixes(epochs);
+  auto rows = csvRows(ex.output(std::string(kStem) + ".track.csv"));
+  ASSERT_EQ(rows.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i)
+    EXPECT_NEAR(std::stod(rows[i].at(4)), want[i].lon, 1e-7) << "row " << i;
+  std::string json = ex.output(std::string(kStem) + ".geojson");
+  std::regex position("\\[(-?[0-9.]+),(-?[0-9.]+),(-?[0-9.]+)\\]");
+  size_t i = 0;
+  for (std::sregex_iterator it(json.begin(), json.end(), position), end; it != end; ++it, ++i) {
+    ASSERT_LT(i, want.size());
+    EXPECT_NEAR(std::stod((*it)[1]), want[i].lon, 1e-7) << "position " << i;
+    EXPECT_NEAR(std::stod((*it)[2]), want[i].lat, 1e-7) << "position " << i;
+  }
+  EXPECT_EQ(i, want.size());
+}
+
 // ---- the round trip through the real kv_navlink ------------------------------------------
 
 // Degrees of an NMEA angle field ("4807.0380", "01131.0000") and its hemisphere letter,

@@ -89,7 +89,9 @@ TEST_F(GpsChannel, ids_without_a_slot_in_the_segment_send_no_payload) {
   EXPECT_EQ(KVGpsMSG_SendToFront(20), -1);
   EXPECT_EQ(next().cmd, -1) << "nothing announced";
   EXPECT_EQ(KVGpsMSG_StopSave(), 0);
-  EXPECT_EQ(next().cmd, KV_GPS_STOP_SAVE);
+  KV_MSG_BUF stop = next();
+  EXPECT_EQ(stop.cmd, KV_GPS_STOP_SAVE);
+  EXPECT_EQ(stop.offset, 9 * 0x3000) << "a record without payload names the sender's slot too";
   ASSERT_EQ(KVGpsDrvInit(6), 0);
   std::string big(0x3001, 'x');
   EXPECT_EQ(KVGpsMSG_StartSave(big.data(), static_cast<int>(big.size())), -1) << "past the slot";

@@ -17,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <map>
@@ -428,6 +429,9 @@ TEST(KvNavlinkClock, the_first_fix_sets_the_clock_once_and_again_after_a_track_s
   EXPECT_EQ(unit.clock(), expectedClock(start, 9 * 3600)) << "the first fix, +09:00";
   EXPECT_EQ(unit.board.commandsOf("hwclock").size(), 1u);
   EXPECT_EQ(unit.board.commandsOf("hwclock")[0], "hwclock -uw");
+  auto texts = unit.board.shellTexts();
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "hwclock -uw"), texts.end())
+      << "the command text has no line break";
   EXPECT_TRUE(Sandbox::waitUntil([&] { return contains(unit.lastLog(), "GPST T2="); }, 5s));
   EXPECT_TRUE(contains(unit.lastLog(), "GPST T1=")) << unit.lastLog();
   EXPECT_EQ(unit.cfg().gps_sync_time_activate, 0);

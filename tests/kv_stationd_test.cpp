@@ -144,22 +144,27 @@ TEST(StationAddress, the_kernel_gives_wlan0s_address_in_a_network_namespace) {
 
 // ---- the program on a simulated board ------------------------------------------------------
 
-// How wpa_cli 2.x prints a network name in its scan results.
-std::string printedByWpaCli(const std::string &ssid) {
-  std::string out;
-  for (unsigned char c : ssid) {
-    char hex[5];
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    }
+TEST(WpaCliStandIn, scan_results_print_network_names_as_wpa_cli_2_does) {
+  const struct {
+    std::string name, printed;
+  } cases[] = {
+      {"HomeNet", "HomeNet"},
+      {"Caf\xC3\xA9", "Caf\\xc3\\xa9"},
+      {"\xEC\xB9\xB4", "\\xec\\xb9\\xb4"},
+      {"Cam \"A\"", "Cam \\\"A\\\""},
+      {"a\\b", "a\\\\b"},
+      {"$(x) 'y'", "$(x) 'y'"},
+      {"\x7F\x01", "\\x7f\\x01"},
+  };
+  WifiBoard w;
+  std::string names, want = "bssid / frequency / signal level / flags / ssid\n";
+  for (const auto &c : cases) {
+    names += c.name + "\n";
+    want += kvsim::scanLine(c.printed);
   }
-  return out;
+  w.board.write(kvsim::kScanNetworks, names);
+  Result r = w.run({"wpa_cli", "-p/var/run/wpa_supplicant", "scan_result"});
+  EXPECT_EQ(r.out, want);
 }
 
 class Station : public testing::Test, public WifiBoard {
@@ -168,6 +173,12 @@ class Station : public testing::Test, public WifiBoard {
     Args call = {"wpa_cli", "-p" + board.path("/var/run/wpa_supplicant")};
     call.insert(call.end(), args.begin(), args.end());
     return call;
+  }
+  // Networks by name: the wpa_cli stand-in prints them as wpa_cli 2.x does.
+  void named(const Args &names) const {
+    std::string text;
+    for (const auto &name : names) text += name + "\n";
+    board.write(kvsim::kScanNetworks, text);
   }
   void visible(const Args &printed) const {
     std::string text;
@@ -356,8 +367,10 @@ TEST_F(Station, no_address_after_150_checks) {
   auto gave_up = std::chrono::steady_clock::now();
   Result r = interrupt(pid, t0);  // spares the second attempt's 90 s
   long long waited = std::chrono::duration_cast<std::chrono::milliseconds>(gave_up - asked).count();
+  size_t reads = kvsim::addressReads(board, "wlan0");
   EXPECT_GE(waited, 150 * 600 - 40);  // 40: the two 20 ms polls of the log
   EXPECT_LT(waited, 150 * 600 + 10000);
+  EXPECT_EQ(reads, 150u);
   EXPECT_EQ(r.exit, 253);
   EXPECT_EQ(count(wpa({"remove_network", "0"})), 0u);
 }
@@ -518,15 +531,14 @@ TEST_F(Station, a_bad_command_line_is_refused_before_anything_changes) {
       {{"on", "HomeNet", "secret123", "2", "FrontCam"}, usage},
       {{"on", std::string(128, 's'), "secret123", "2", "FrontCam", "0"},
        "kv_stationd: ssid is longer than 127 bytes\n"},
-      {{"on", "", "secret123", "2", "FrontCam", "0"}, "kv_stationd: ssid is empty\n"},
-      {{"on", "HomeNet", std::string(20, 'p'), "2", "FrontCam", "0"},
-       "kv_stationd: password is longer than 19 bytes\n"},
+      {{"on", "HomeNet", std::string(65, 'p'), "2", "FrontCam", "0"},
+       "kv_stationd: password is longer than 64 bytes\n"},
       {{"on", "HomeNet", "secret123", "2", std::string(20, 'd'), "0"},
        "kv_stationd: device_name is longer than 19 bytes\n"},
-      {{"on", "HomeNet", "secret123", "two", "FrontCam", "0"},
-       "kv_stationd: security is not a decimal number\n"},
-      {{"on", "HomeNet", "secret123", "2", "FrontCam", "1x"},
-       "kv_stationd: rear is not a decimal number\n"},
+      {{"on", "HomeNet", "secret123", "2\n", "FrontCam", "0"},
+       "kv_stationd: security holds a control character\n"},
+      {{"on", "HomeNet", "secret123", "2", "FrontCam", "4294967296"},
+       "kv_stationd: rear is out of range\n"},
   };
   for (const auto &c : cases) {
     Args argv = c.argv;
@@ -538,11 +550,78 @@ TEST_F(Station, a_bad_command_line_is_refused_before_anything_changes) {
   EXPECT_TRUE(calls().empty());
   EXPECT_TRUE(kvsim::moduleCalls(board).empty());
   EXPECT_EQ(board.flashLogs(), "");
+  // The log was set up first, whatever the arguments: its folder is made.
+  Args texts = board.shellTexts();
+  EXPECT_EQ(texts.size(), std::size(cases));
+  for (const auto &text : texts)
+    EXPECT_EQ(text, "mkdir -p " + board.path("/mnt/nand/log/") + "\\n");
+}
+
+TEST_F(Station, security_and_rear_are_read_as_strtol_reads_them) {
+  loadDriver();
+  named({"HomeNet"});
+  const Args psk = {"set_network", "0", "psk", "\"secret123\""};
+  const Args open = {"set_network", "0", "key_mgmt", "NONE"};
+  const struct {
+    const char *security, *rear;
+    Args last_setting;  // before enable_network; empty: a rear unit sets none
+  } cases[] = {
+      {"2x", "0", psk}, {"two", "0", open}, {"", "0", open}, {" 2", "-0", psk}, {"2", "1 ", {}},
+  };
+  for (const auto &c : cases) {
+    board.remove("/sim/argv.log");
+    Result r = run({"kv_stationd", "on", "HomeNet", "secret123", c.security, "FrontCam", c.rear});
+    EXPECT_EQ(r.exit, 0) << c.security << "|" << c.rear << " " << r.out;
+    std::vector<Args> got = wpaCalls();
+    ASSERT_GE(got.size(), 4u);
+    Args before_enable = got[got.size() - 2];
+    EXPECT_EQ(c.last_setting.empty() ? Args{"add_network"} : c.last_setting, before_enable)
+        << c.security << "|" << c.rear;
+  }
+}
+
+TEST_F(Station, an_empty_ssid_is_found_in_any_scan_and_a_rear_unit_joins_its_stored_network) {
+  loadDriver();
+  named({"FrontCam-AP"});
+  Result r = run(on("", "secret123", 2, 1));
+  EXPECT_EQ(r.exit, 0) << r.out;
+  EXPECT_EQ(wpaCalls(), std::vector<Args>(
+                            {{"scan"}, {"scan_result"}, {"add_network"}, {"enable_network", "0"}}));
+}
+
+TEST_F(Station, wpa_pass_phrases_of_8_to_63_characters_go_quoted_and_64_hex_digits_as_they_are) {
+  loadDriver();
+  named({"HomeNet"});
+  const std::string hex = "0123456789abcdefABCDEF" + std::string(42, '7');
+  const struct {
+    std::string pwd, sent;
+  } cases[] = {
+      {"12345678", "\"12345678\""},
+      {std::string(63, 'p'), "\"" + std::string(63, 'p') + "\""},
+      {hex, hex},
+  };
+  for (const auto &c : cases) {
+    board.remove("/sim/argv.log");
+    Result r = run(on("HomeNet", c.pwd, 2));
+    EXPECT_EQ(r.exit, 0) << c.pwd << " " << r.out;
+    EXPECT_EQ(count(wpa({"set_network", "0", "psk", c.sent})), 1u) << c.pwd;
+  }
+}
+
+TEST_F(Station, two_attempts_failing_differently_end_with_the_second_result) {
+  loadDriver();
+  named({"HomeNet"});
+  board.scriptTool("ifconfig", {.status = 1}, 1);               // the first attempt: -6
+  board.scriptTool("wpa_cli.set_network", {.output = "FAIL"});  // the second: -4 (SSID)
+  Result r = run(on("HomeNet", "secret123", 2));
+  EXPECT_EQ(r.exit, 256 - 4);
+  EXPECT_TRUE(logged("wifi station on failed (-6). try again\n"));
+  EXPECT_TRUE(logged("wifi station on failed (-4). stop\n"));
 }
 
 TEST_F(Station, values_that_fill_their_buffers_are_passed_whole) {
   loadDriver();
-  std::string ssid(127, 's'), pwd(19, 'p'), name(19, 'd');
+  std::string ssid(127, 's'), pwd(63, 'p'), name(19, 'd');
   visible({ssid});
   Result r = run({"kv_stationd", "on", ssid, pwd, "2", name, "0"});
   EXPECT_EQ(r.exit, 0) << r.out;
@@ -558,10 +637,10 @@ class StationInjection : public testing::TestWithParam<Hostile> {};
 struct Slot {
   const char *name;
   size_t index;
-  size_t limit;  // longest value the buffer holds; 0: a number
+  size_t limit;  // longest value the buffer holds; 0: a number, which text reads as 0
 };
 const Slot kSlots[] = {
-    {"ssid", 2, 127},       {"password", 3, 19}, {"security", 4, 0},
+    {"ssid", 2, 127},       {"password", 3, 64}, {"security", 4, 0},
     {"device_name", 5, 19}, {"rear", 6, 0},
 };
 
@@ -584,14 +663,19 @@ TEST_P(StationInjection, never_runs_a_command_and_tools_get_the_value_unchanged)
     w.loadDriver();
     Args argv = {"kv_stationd", "on", "HomeNet", "secret123", "2", "FrontCam", "0"};
     argv[slot.index] = h.value;
-    w.board.write(kvsim::kScanResults, kvsim::scanLine(printedByWpaCli(argv[2])));
-    bool refused = slot.limit == 0 || h.control || h.value.size() > slot.limit;
+    w.board.write(kvsim::kScanNetworks, argv[2] + "\n");
+    bool number = slot.limit == 0;
+    bool refused = h.control || (!number && h.value.size() > slot.limit);
     Result r = w.run(argv);
     std::vector<Args> calls = w.calls();
     if (refused) {
       EXPECT_EQ(r.exit, 255);
       EXPECT_EQ(r.out.rfind(std::string("kv_stationd: ") + slot.name + " ", 0), 0u) << r.out;
       EXPECT_TRUE(calls.empty());
+    } else if (number) {
+      EXPECT_EQ(r.exit, 0) << r.out;  // an open network, or a front unit: the number 0
+      for (const Args &call : w.callsOnceThere(12))
+        for (const std::string &arg : call) EXPECT_FALSE(kvsim::contains(arg, "pwned")) << arg;
     } else {
       EXPECT_EQ(r.exit, 0) << r.out;
       calls = w.callsOnceThere(13);

@@ -72,6 +72,20 @@ TEST_F(Switch, channel_keeps_its_low_eight_bits_and_values_fill_their_buffers_wh
   EXPECT_EQ(board.read(kConf), conf(ssid, 6, key, rear));
 }
 
+TEST_F(Switch, channel_is_read_as_strtol_reads_it) {
+  const struct {
+    const char *given;
+    int channel;
+  } cases[] = {{"11x", 11}, {"six", 0}, {"-250", 6}};
+  for (const auto &c : cases) {
+    Result r = run({"kv_wifi_switch", "off"});
+    ASSERT_EQ(r.exit, 0);
+    r = run({"kv_wifi_switch", "on", "CamNet-0001", "secret1234", c.given});
+    EXPECT_EQ(r.exit, 0) << c.given << " " << r.out;
+    EXPECT_EQ(board.read(kConf), conf("CamNet-0001", c.channel, "secret1234", "none")) << c.given;
+  }
+}
+
 TEST_F(Switch, first_argument_must_be_on_or_off_exactly) {
   for (const Args &argv : std::vector<Args>{{"kv_wifi_switch"},
                                             {"kv_wifi_switch", ""},
@@ -86,6 +100,8 @@ TEST_F(Switch, first_argument_must_be_on_or_off_exactly) {
   }
   expectNothingRun();
   EXPECT_EQ(board.flashLogs(), "");
+  // The log was set up first, whatever the arguments: its folder is made.
+  EXPECT_EQ(board.shellTexts(), Args(6, "mkdir -p " + board.path("/mnt/nand/log/") + "\\n"));
 }
 
 TEST_F(Switch, missing_or_oversized_values_are_refused_before_anything_changes) {
@@ -105,8 +121,9 @@ TEST_F(Switch, missing_or_oversized_values_are_refused_before_anything_changes) 
       {{"on", "CamNet", "secret1234", "6", std::string(40, 'r')},
        "kv_wifi_switch: rear_mac is longer than 39 bytes\n"},
       {{"on", "", "secret1234", "6"}, "kv_wifi_switch: ssid is empty\n"},
-      {{"on", "CamNet", "secret1234", "six"}, "kv_wifi_switch: channel is not a decimal number\n"},
-      {{"on", "CamNet", "secret1234", "6x"}, "kv_wifi_switch: channel is not a decimal number\n"},
+      {{"on", "CamNet", "secret1234", "6\t"},
+       "kv_wifi_switch: channel holds a control character\n"},
+      {{"on", "CamNet", "secret1234", "-2147483649"}, "kv_wifi_switch: channel is out of range\n"},
   };
   for (const auto &c : cases) {
     Args argv = c.argv;
@@ -202,13 +219,13 @@ class SwitchInjection : public testing::TestWithParam<Hostile> {};
 struct Slot {
   const char *name;
   size_t index;
-  size_t limit;  // longest value the buffer holds; 0: a number
+  size_t limit;  // longest value the buffer holds; 0: a number, which text reads as 0
   const char *conf_key;
 };
 const Slot kSlots[] = {
     {"ssid", 2, 31, "ssid="},
     {"key", 3, 23, "wpa_passphrase="},
-    {"channel", 4, 0, nullptr},
+    {"channel", 4, 0, "channel="},
     {"rear_mac", 5, 39, "rear_macaddr="},
 };
 
@@ -229,7 +246,8 @@ TEST_P(SwitchInjection, never_runs_a_command_nor_adds_a_line) {
     WifiBoard w;
     Args argv = good;
     argv[slot.index] = h.value;
-    bool refused = slot.limit == 0 || h.control || h.value.size() > slot.limit;
+    bool number = slot.limit == 0;
+    bool refused = h.control || (!number && h.value.size() > slot.limit);
     Result r = w.run(argv);
     if (refused) {
       EXPECT_EQ(r.exit, 255);
@@ -242,8 +260,8 @@ TEST_P(SwitchInjection, never_runs_a_command_nor_adds_a_line) {
       std::string text = w.board.read(kConf);
       auto lines = kvsim::splitLines(text);
       EXPECT_EQ(lines.size(), 16u) << text;
-      EXPECT_NE(std::find(lines.begin(), lines.end(), slot.conf_key + h.value), lines.end())
-          << text;
+      std::string line = slot.conf_key + (number ? std::string("0") : h.value);
+      EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << text;
       std::vector<Args> calls = w.callsOnceThere(5);
       EXPECT_EQ(calls.size(), 5u);
       for (const Args &call : calls)

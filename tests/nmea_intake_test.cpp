@@ -123,6 +123,12 @@ TEST_F(Intake, the_sum_stops_at_the_first_star_and_the_text_is_read_after_the_la
   EXPECT_FALSE(run(line).accepted) << line;
 }
 
+TEST_F(Intake, every_dollar_sign_is_left_out_of_the_sum_not_only_the_first) {
+  // Summed by hand over "GPTXT,01,01,02,PRICE 5": 0x15. With the body's '$' counted: 0x31.
+  EXPECT_TRUE(run("$GPTXT,01,01,02,PRICE $5*15").accepted);
+  EXPECT_FALSE(run("$GPTXT,01,01,02,PRICE $5*31").accepted);
+}
+
 TEST_F(Intake, lines_up_to_1023_characters_pass_longer_ones_do_not) {
   std::string pad(1023 - 10, 'x');  // "$GPTXT," + pad + "*hh" = 1023
   std::string longest = withChecksum("GPTXT," + pad);
@@ -142,6 +148,24 @@ TEST_F(Intake, the_example_fix_shows_41_kmh_or_25_mph) {
   cfg().osd_speed_display_type = 1;
   run(example, kT0 + 1000);
   EXPECT_EQ(cfg().gps_speed, 25);
+}
+
+TEST_F(Intake, high_speeds_just_above_a_whole_number_use_1852_metres_per_knot) {
+  // 102.6 kn is 190.0152 km/h and 118.07 mph; 127.0 kn is 235.204 km/h and 146.149 mph.
+  // A knot of 1850 m would show 189 km/h, 117 mph, 234 km/h and 145 mph.
+  const struct {
+    const char *knots;
+    int kmh, mph;
+  } cases[] = {{"102.6", 190, 118}, {"127.0", 235, 146}};
+  int64_t at = kT0;
+  for (const auto &c : cases) {
+    cfg().osd_speed_display_type = 0;
+    run(fix(c.knots), at += 1000);
+    EXPECT_EQ(cfg().gps_speed, c.kmh) << c.knots;
+    cfg().osd_speed_display_type = 1;
+    run(fix(c.knots), at += 1000);
+    EXPECT_EQ(cfg().gps_speed, c.mph) << c.knots;
+  }
 }
 
 TEST_F(Intake, low_speeds_are_smoothed_by_the_rules_of_unit_and_parking) {
@@ -307,40 +331,39 @@ TEST_F(Intake, only_exact_and_real_time_and_date_fields_set_the_clock) {
   }
 }
 
-TEST_F(Intake, dates_before_the_build_date_move_forward_by_whole_1024_week_periods) {
-  // A build of 2024-01-01; the receiver's real date is 2024-05-07 unless it says 2094.
+TEST_F(Intake, only_dates_more_than_512_weeks_before_the_build_move_forward_by_1024_weeks) {
+  // The receiver's real date is 2024-05-07 unless it says otherwise.
   struct Case {
+    int build_year, build_month, build_day;
     const char *date;
     int year, month, day;
   } cases[] = {
-      {"070524", 2024, 5, 7},   // a receiver that knows the rollover
-      {"210904", 2024, 5, 7},   // 1024 weeks early: 2004-09-21
-      {"010124", 2024, 1, 1},   // the build day itself
-      {"311223", 2043, 8, 16},  // one day before the build: one period later
-      {"230394", 2094, 3, 23},  // after the build date: as it is
-      {"060185", 2085, 1, 6},   // two digits: 2085, after the build date
+      {2024, 1, 1, "070524", 2024, 5, 7},    // a receiver that knows the rollover
+      {2024, 1, 1, "210904", 2024, 5, 7},    // 1024 weeks early: 2004-09-21
+      {2024, 1, 1, "311223", 2023, 12, 31},  // a day before the build: real
+      {2024, 1, 1, "100314", 2014, 3, 10},   // exactly 512 weeks before: real
+      {2024, 1, 1, "090314", 2033, 10, 23},  // a day more: a missed rollover
+      {2024, 1, 1, "230394", 2094, 3, 23},   // after the build date: as it is
+      {2026, 12, 8, "070524", 2024, 5, 7},   // the recording of 2024 on a later firmware
+      {2026, 12, 8, "210904", 2024, 5, 7},
+      {2030, 1, 1, "050100", 2039, 4, 6},  // two periods: 2000-01-05, 2019-08-21, 2039-04-06
   };
   for (const auto &c : cases) {
     SetUp();
-    st.llEarliestDay = kvsim::utcSeconds(2024, 1, 1, 0, 0, 0) / 86400;
+    st.llEarliestDay = kvsim::utcSeconds(c.build_year, c.build_month, c.build_day, 0, 0, 0) / 86400;
     IntakeEffects fx = run(rmc("123519.000", "A", "1.0", c.date), kT0);
     ASSERT_TRUE(fx.set_clock) << c.date;
-    EXPECT_EQ(fx.clock_value, localTime(c.year, c.month, c.day, 12, 35, 19)) << c.date;
+    EXPECT_EQ(fx.clock_value, localTime(c.year, c.month, c.day, 12, 35, 19))
+        << c.date << " built " << c.build_year << "-" << c.build_month << "-" << c.build_day;
   }
-  // Two periods: 2000-01-05 against a build of 2030 is 2039-04-06.
-  SetUp();
-  st.llEarliestDay = kvsim::utcSeconds(2030, 1, 1, 0, 0, 0) / 86400;
-  IntakeEffects fx = run(rmc("123519.000", "A", "1.0", "050100"), kT0);
-  ASSERT_TRUE(fx.set_clock);
-  EXPECT_EQ(fx.clock_value, localTime(2039, 4, 6, 12, 35, 19));
 }
 
-TEST_F(Intake, the_committed_rollover_capture_sets_its_real_date) {
-  auto lines = kvsim::readCapture(KV_TEST_DATA_DIR "/rollover_1hz.nmea");
-  ASSERT_FALSE(lines.empty());
-  st.llEarliestDay = kvsim::utcSeconds(2024, 1, 1, 0, 0, 0) / 86400;
+TEST_F(Intake, with_this_builds_date_the_example_fix_and_the_rollover_capture_name_2024_05_07) {
+  GpsStateInit(st, GpsProbes{interch, avCable});  // the build date compiled in
+  EXPECT_EQ(run(fix("022.4")).clock_value, localTime(2024, 5, 7, 12, 35, 19));
+  GpsStateInit(st, GpsProbes{interch, avCable});
   int64_t clock = 0;
-  for (const auto &l : lines) {
+  for (const auto &l : kvsim::readCapture(KV_TEST_DATA_DIR "/rollover_1hz.nmea")) {
     IntakeEffects fx = run(l.text, kT0 + l.at_ms);
     if (fx.set_clock && clock == 0) clock = fx.clock_value;
   }

@@ -5,8 +5,17 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "board_root.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // The sanitizer runtime's allocation hooks (GCC ships no header for them).
@@ -68,6 +77,53 @@ TEST(SandboxProcesses, a_started_program_gets_its_environment_without_allocating
   EXPECT_EQ(Sandbox::exitCode(status), 0) << "99: the child allocated between fork and exec";
   EXPECT_EQ(board.stdoutOf(pid), "given " + board.root() + "\n");
 #endif
+}
+
+// A test that aborts never runs its sandbox's destructor: the folder and the queues stay
+// until a later sandbox finds that their process is gone.
+TEST(SandboxLeftovers, an_aborted_tests_sandbox_goes_with_its_own_queues_and_nothing_else) {
+  namespace fs = std::filesystem;
+  Sandbox here;
+  const std::string folder = here.path("/tmp");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+#if defined(__SANITIZE_ADDRESS__)
+    g_forked_child = 0;  // this child is the aborting test itself: it may allocate
+#endif
+    setenv("TMPDIR", folder.c_str(), 1);
+    auto *left = new Sandbox("aborted");  // never destroyed, as in an abort
+    left->trackIpcKey(4242);
+    bool made = msgget(kv_ipc_key(kvsim::kSettingsKey), IPC_CREAT | 0600) >= 0 &&
+                shmget(kv_ipc_key(4242), 4096, IPC_CREAT | 0600) >= 0;
+    _exit(made ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  std::string left;
+  for (const auto &entry : fs::directory_iterator(folder)) left = entry.path().string();
+  ASSERT_NE(left, "");
+  const int queue = msgget(kv::ipc_key_for(left, kvsim::kSettingsKey), 0);
+  const int segment = shmget(kv::ipc_key_for(left, 4242), 0, 0);
+  ASSERT_GE(queue, 0);
+  ASSERT_GE(segment, 0);
+  // Beside it: a living sandbox, and a folder that is no sandbox.
+  const char *tmpdir = getenv("TMPDIR");
+  const std::string saved = tmpdir ? tmpdir : "";
+  setenv("TMPDIR", folder.c_str(), 1);
+  auto alive = std::make_unique<Sandbox>("alive");
+  tmpdir ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+  fs::create_directories(folder + "/stranger/sim");
+
+  EXPECT_EQ(kvsim::removeLeftoverSandboxes(folder), 1);
+  EXPECT_FALSE(fs::exists(left));
+  struct msqid_ds queue_state;
+  EXPECT_EQ(msgctl(queue, IPC_STAT, &queue_state), -1) << "the queue is gone";
+  struct shmid_ds segment_state;
+  EXPECT_EQ(shmctl(segment, IPC_STAT, &segment_state), -1) << "the segment is gone";
+  EXPECT_TRUE(fs::exists(alive->root()));
+  EXPECT_TRUE(fs::exists(folder + "/stranger"));
 }
 
 }  // namespace

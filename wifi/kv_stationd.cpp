@@ -16,6 +16,7 @@
 #include "dm368_zt5_util.h"
 #include "kv_common_util.h"
 #include "kv_owners.hpp"
+#include "wifi_servers.hpp"
 
 namespace {
 
@@ -24,9 +25,6 @@ constexpr const char kFrontConf[] = "/opt/vcam/wifi/wpa_supplicant.conf";
 constexpr const char kRearConf[] = "/mnt/nand/wpa_supplicant.conf";
 constexpr const char kDhcpcd[] = "/opt/vcam/dhcpcd/dhcpcd";
 constexpr const char kDhcpPidFile[] = "/var/volatile/run/dhcpcd-wlan0.pid";
-constexpr const char kBoa[] = "/opt/vcam/boa";
-constexpr const char kBoaConfDir[] = "/etc";
-constexpr const char kBftpd[] = "/opt/vcam/bftpd";
 constexpr const char kIfconfig[] = "/sbin/ifconfig";
 
 constexpr int kFrontScans = 3;
@@ -42,10 +40,8 @@ constexpr size_t kLineSize = 1024;
 // Marks an address wait that the abort flag ended.
 constexpr int kAddressWaitAborted = 1;
 
-struct Station {
-  int g_nNetworkId = 0;  // the number wpa_cli's add_network gave
-  volatile sig_atomic_t g_bAbortSignal = 0;
-} g;
+// Set by SIGINT and SIGUSR2, which reach the whole process.
+volatile sig_atomic_t g_bAbortSignal = 0;
 
 std::string word(std::string_view text) { return kv::shell_word(text); }
 std::string rootedWord(const char *board_path) { return word(kv::rooted(board_path)); }
@@ -77,8 +73,8 @@ bool wpaOk(const std::string &args) {
 
 int wpaSystem(const std::string &args) { return kv_system(wpaCli(args).c_str()); }
 
-std::string withNetwork(const char *setting) {
-  return "set_network " + std::to_string(g.g_nNetworkId) + " " + setting;
+std::string withNetwork(int network_id, const char *setting) {
+  return "set_network " + std::to_string(network_id) + " " + setting;
 }
 
 // wpa_supplicant's quoted-string form of a value, as one shell word: the tool receives the
@@ -89,6 +85,17 @@ std::string quotedValue(const char *value) {
   std::string quoted(1, '"');
   quoted.append(value).push_back('"');
   return word(quoted);
+}
+
+// A WPA key of 64 hex digits is the pre-shared key itself, which wpa_supplicant takes
+// without quotes; in quotes it is a pass phrase, which may have 63 characters at most.
+bool isRawPsk(const char *value) {
+  size_t len = strlen(value);
+  return len == 64 && strspn(value, "0123456789abcdefABCDEF") == len;
+}
+
+std::string keyValue(const char *setting, const char *pwd) {
+  return strcmp(setting, "psk") == 0 && isRawPsk(pwd) ? std::string(pwd) : quotedValue(pwd);
 }
 
 // The network number of add_network's answer; false for anything but a number (the
@@ -130,6 +137,8 @@ struct SearchKeys {
     GetSSIDWithUTF8(ssid, key.data());
     escaped = key.c_str();
   }
+  // An empty key is found in any scan output.
+  bool any() const { return escaped.empty(); }
   bool matches(std::string_view field) const { return field == escaped || field == encoded; }
 };
 
@@ -162,7 +171,7 @@ Scan scanResults(const SearchKeys &keys) {
     line_start = strchr(line, '\n') != nullptr;
   }
   if (!any) return Scan::empty;
-  return seen ? Scan::seen : Scan::not_seen;
+  return seen || keys.any() ? Scan::seen : Scan::not_seen;
 }
 
 // ---- connecting ------------------------------------------------------------------------
@@ -183,66 +192,7 @@ constexpr KeyStep kKeySteps[] = {
     {STN_SEC_WPA, "psk", true, "stn err PWD PSK 1\n"},
 };
 
-int keySettings(const char *pwd, int security) {
-  for (const KeyStep &step : kKeySteps) {
-    if (step.security != security) continue;
-    bool ok = step.with_password ? wpaOk(withNetwork(step.setting) + " " + quotedValue(pwd))
-                                 : wpaSystem(withNetwork(step.setting)) == 0;
-    if (!ok) {
-      KVLog("%s", step.failure);
-      return STN_ERR_PWD;
-    }
-  }
-  return STN_OK;
-}
-
-// A front unit names the network, its scan mode and its keys; a rear unit's network is in
-// its settings file already.
-int configureNetwork(const char *ssid, const char *pwd, int security) {
-  if (security == STN_SEC_OPEN || security == STN_SEC_WEP) {
-    if (wpaSystem(withNetwork("scan_ssid 1")) != 0) return STN_ERR_SETUP;
-  } else if (security == STN_SEC_WPA) {
-    if (wpaSystem("ap_scan 2") != 0) return STN_ERR_SETUP;
-  }
-  kv::sleep_ms(kStepMs);
-  if (!wpaOk(withNetwork("ssid") + " " + quotedValue(ssid))) {
-    KVLog("stn err SSID\n");
-    return STN_ERR_SSID;
-  }
-  kv::sleep_ms(kStepMs);
-  if (int r = keySettings(pwd, security); r != STN_OK) return r;
-  kv::sleep_ms(kStepMs);
-  return STN_OK;
-}
-
-void startServers() {
-  kv::shellf("%s -c %s &\n", rootedWord(kBoa).c_str(), rootedWord(kBoaConfDir).c_str());
-  kv::sleep_ms(kServerSettleMs);
-  kv::shellf("%s -d\n", rootedWord(kBftpd).c_str());
-}
-
-// STN_OK once wlan0 has an address (servers started), STN_ERR_IP after 150 checks, or
-// kAddressWaitAborted.
-int waitForAddress() {
-  for (int check = 1; !g.g_bAbortSignal; ++check) {
-    kv::sleep_ms(kAddressCheckMs);
-    if (IsIpAllocated(KV_WIFI_INTERFACE) != 0) {
-      char ip[16];
-      GetIP_Addr(ip);
-      KVLog("GetIP=[%s]\n", ip);
-      startServers();
-      KVLog("stn OK\n");
-      return STN_OK;
-    }
-    if (check == kAddressChecks) {
-      KVLog("stn err IP alloc\n");
-      return STN_ERR_IP;
-    }
-  }
-  return kAddressWaitAborted;
-}
-
-void onSignal(int) { g.g_bAbortSignal = 1; }
+void onSignal(int) { g_bAbortSignal = 1; }
 
 }  // namespace
 
@@ -290,10 +240,65 @@ void GetIpByIfConfig(void) {
   while (fgets(line, sizeof line, pipe.get())) fputs(line, stdout);
 }
 
-int wifi_StationMode_start(const char *ssid, const char *pwd, int security, const char *device_name,
-                           int rear) {
-  if (!ssid || !pwd || !device_name) return STN_ERR_SETUP;
-  SearchKeys keys(ssid);
+namespace wifi_programs {
+
+int Station::keySettings(const char *pwd, int security) {
+  for (const KeyStep &step : kKeySteps) {
+    if (step.security != security) continue;
+    bool ok =
+        step.with_password
+            ? wpaOk(withNetwork(network_id_, step.setting) + " " + keyValue(step.setting, pwd))
+            : wpaSystem(withNetwork(network_id_, step.setting)) == 0;
+    if (!ok) {
+      KVLog("%s", step.failure);
+      return STN_ERR_PWD;
+    }
+  }
+  return STN_OK;
+}
+
+// A front unit names the network, its scan mode and its keys; a rear unit's network is in
+// its settings file already.
+int Station::configureNetwork(const char *ssid, const char *pwd, int security) {
+  if (security == STN_SEC_OPEN || security == STN_SEC_WEP) {
+    if (wpaSystem(withNetwork(network_id_, "scan_ssid 1")) != 0) return STN_ERR_SETUP;
+  } else if (security == STN_SEC_WPA) {
+    if (wpaSystem("ap_scan 2") != 0) return STN_ERR_SETUP;
+  }
+  kv::sleep_ms(kStepMs);
+  if (!wpaOk(withNetwork(network_id_, "ssid") + " " + quotedValue(ssid))) {
+    KVLog("stn err SSID\n");
+    return STN_ERR_SSID;
+  }
+  kv::sleep_ms(kStepMs);
+  if (int r = keySettings(pwd, security); r != STN_OK) return r;
+  kv::sleep_ms(kStepMs);
+  return STN_OK;
+}
+
+// STN_OK once wlan0 has an address (servers started), STN_ERR_IP after 150 checks, or
+// kAddressWaitAborted.
+int Station::waitForAddress() {
+  for (int check = 1; !aborted(); ++check) {
+    kv::sleep_ms(kAddressCheckMs);
+    if (IsIpAllocated(KV_WIFI_INTERFACE) != 0) {
+      char ip[16];
+      GetIP_Addr(ip);
+      KVLog("GetIP=[%s]\n", ip);
+      startServers(kServerSettleMs);
+      KVLog("stn OK\n");
+      return STN_OK;
+    }
+    if (check == kAddressChecks) {
+      KVLog("stn err IP alloc\n");
+      return STN_ERR_IP;
+    }
+  }
+  return kAddressWaitAborted;
+}
+
+// Radio up, supplicant started: the steps before the scans. STN_OK or the failure's result.
+int Station::radioUp(int rear) {
   kv::shellf("rm %s", rootedWord(kDhcpPidFile).c_str());
   if (check_driver_loaded() == 0 && wifi_load_driver() != 0) return STN_ERR_RADIO;
   kv::sleep_ms(kStepMs);
@@ -308,8 +313,16 @@ int wifi_StationMode_start(const char *ssid, const char *pwd, int security, cons
     return STN_ERR_RADIO;
   }
   kv::sleep_ms(kStepMs);
+  return STN_OK;
+}
+
+int Station::start(const char *ssid, const char *pwd, int security, const char *device_name,
+                   int rear) {
+  if (!ssid || !pwd || !device_name) return STN_ERR_SETUP;
+  SearchKeys keys(ssid);
+  if (int r = radioUp(rear); r != STN_OK) return r;
   for (int tries = rear ? kRearScans : kFrontScans; tries > 0; --tries) {
-    if (g.g_bAbortSignal) {
+    if (aborted()) {
       KVLog("stn err abort\n");
       return STN_ERR_ABORT;
     }
@@ -331,7 +344,7 @@ int wifi_StationMode_start(const char *ssid, const char *pwd, int security, cons
         KVLog("stn err scan read\n");
         continue;
       case Scan::seen:
-        return wifi_StationMode_connect(ssid, pwd, security, device_name, rear);
+        return connect(ssid, pwd, security, device_name, rear);
       case Scan::not_seen:
         kv::sleep_ms(kScanRetryMs);
         continue;
@@ -341,15 +354,15 @@ int wifi_StationMode_start(const char *ssid, const char *pwd, int security, cons
   return STN_ERR_NO_AP;
 }
 
-int wifi_StationMode_connect(const char *ssid, const char *pwd, int security,
-                             const char *device_name, int rear) {
+int Station::connect(const char *ssid, const char *pwd, int security, const char *device_name,
+                     int rear) {
   if (!ssid || !pwd || !device_name) return STN_ERR_SETUP;
   Line answer;
   if (!wpaPipe("add_network", answer)) {
     KVLog("stn err fp fail\n");
     return STN_ERR_SETUP;
   }
-  if (!networkNumber(answer, g.g_nNetworkId)) {
+  if (!networkNumber(answer, network_id_)) {
     KVLog("stn err add_network\n");
     return STN_ERR_SETUP;
   }
@@ -357,12 +370,12 @@ int wifi_StationMode_connect(const char *ssid, const char *pwd, int security,
   if (!rear) {
     if (int r = configureNetwork(ssid, pwd, security); r != STN_OK) return r;
   }
-  if (!wpaOk("enable_network " + std::to_string(g.g_nNetworkId))) {
+  if (!wpaOk("enable_network " + std::to_string(network_id_))) {
     KVLog("stn err enable\n");
     return STN_ERR_RADIO;
   }
   kv::sleep_ms(kStepMs);
-  if (!g.g_bAbortSignal) {
+  if (!aborted()) {
     KVLog("dhcpcd req\n");
     if (kv::shellf("%s %s -H -h %s &", rootedWord(kDhcpcd).c_str(), KV_WIFI_INTERFACE,
                    word(device_name).c_str()) != 0) {
@@ -371,13 +384,12 @@ int wifi_StationMode_connect(const char *ssid, const char *pwd, int security,
     }
     if (int r = waitForAddress(); r != kAddressWaitAborted) return r;
   }
-  return wpaOk("remove_network " + std::to_string(g.g_nNetworkId)) ? STN_ERR_ABORT : STN_ERR_SETUP;
+  return wpaOk("remove_network " + std::to_string(network_id_)) ? STN_ERR_ABORT : STN_ERR_SETUP;
 }
 
-int wifi_StationMode_stop(void) {
+int Station::stop() {
   wpaSystem("disable_network 0");
-  kv_system("killall -9 bftpd\n");
-  kv_system("killall -9 boa\n");
+  stopServers();
   kv::shellf("%s %s -k", rootedWord(kDhcpcd).c_str(), KV_WIFI_INTERFACE);
   kv_system("killall -9 dhcpcd");
   kv_system("killall -9 wpa_supplicant");
@@ -385,6 +397,30 @@ int wifi_StationMode_stop(void) {
   if (check_driver_loaded() == 1) wifi_unload_driver();
   return 0;
 }
+
+}  // namespace wifi_programs
+
+namespace {
+
+// The program's one session, as the system's functions reach it.
+wifi_programs::Station &station() {
+  static wifi_programs::Station s(g_bAbortSignal);
+  return s;
+}
+
+}  // namespace
+
+int wifi_StationMode_start(const char *ssid, const char *pwd, int security, const char *device_name,
+                           int rear) {
+  return station().start(ssid, pwd, security, device_name, rear);
+}
+
+int wifi_StationMode_connect(const char *ssid, const char *pwd, int security,
+                             const char *device_name, int rear) {
+  return station().connect(ssid, pwd, security, device_name, rear);
+}
+
+int wifi_StationMode_stop(void) { return station().stop(); }
 
 void StationInstallSignals(void) {
   struct sigaction sa = {};
@@ -397,4 +433,4 @@ void StationInstallSignals(void) {
   sigaction(SIGUSR2, &sa, nullptr);
 }
 
-bool StationAborted(void) { return g.g_bAbortSignal != 0; }
+bool StationAborted(void) { return g_bAbortSignal != 0; }

@@ -4,6 +4,7 @@
 // unit's access point with the ready-made supplicant settings on the flash.
 #pragma once
 
+#include <signal.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -57,3 +58,28 @@ int wifi_StationMode_stop(void);
 // STN_ERR_ABORT.
 void StationInstallSignals(void);
 bool StationAborted(void);
+
+namespace wifi_programs {
+
+// One station-mode session: the network number the supplicant gave it, and the abort flag
+// it watches (set by a signal handler, so it lives outside). The functions above are its
+// one-line wrappers over the program's own session.
+class Station {
+ public:
+  explicit Station(const volatile sig_atomic_t &abort) : abort_(abort) {}
+  int start(const char *ssid, const char *pwd, int security, const char *device_name, int rear);
+  int connect(const char *ssid, const char *pwd, int security, const char *device_name, int rear);
+  int stop();
+
+ private:
+  int radioUp(int rear);
+  int configureNetwork(const char *ssid, const char *pwd, int security);
+  int keySettings(const char *pwd, int security);
+  int waitForAddress();
+  bool aborted() const { return abort_ != 0; }
+
+  int network_id_ = 0;  // the number wpa_cli's add_network gave
+  const volatile sig_atomic_t &abort_;
+};
+
+}  // namespace wifi_programs

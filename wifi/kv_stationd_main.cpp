@@ -7,7 +7,7 @@
 // rear unit (joins the front unit with the settings on the flash). A failed start is
 // undone and tried once more, unless SIGINT or SIGUSR2 asked to give up. The exit status
 // is the last result (0, or a negative STN_* code as an 8-bit status); -1 for a bad
-// command line, before anything is changed.
+// command line, before anything but the log folder is touched.
 #include <stdio.h>
 
 #include "KVLog.h"
@@ -17,7 +17,7 @@
 
 namespace {
 
-int stationOn(const kvwifi::StationArgs &a) {
+int stationOn(const wifi_programs::StationArgs &a) {
   KVLog("wifi station on\n");
   int first = wifi_StationMode_start(a.ssid, a.pwd, a.security, a.device_name, a.rear);
   if (first >= 0) return 0;
@@ -40,12 +40,12 @@ int stationOff() {
 
 int main(int argc, char **argv) {
   kv_answer_help_or_version("kv_stationd", argc, argv);
-  kvwifi::StationArgs args;
-  kvwifi::Mode mode = kvwifi::parseStationArgs(argc, argv, args);
-  if (mode == kvwifi::Mode::refused) return -1;
-  StationInstallSignals();
   KVLogInitialize("stn_s", 1, "");
-  int status = mode == kvwifi::Mode::on ? stationOn(args) : stationOff();
+  wifi_programs::StationArgs args;
+  wifi_programs::Mode mode = wifi_programs::parseStationArgs(argc, argv, args);
+  if (mode == wifi_programs::Mode::refused) return -1;
+  StationInstallSignals();
+  int status = mode == wifi_programs::Mode::on ? stationOn(args) : stationOff();
   fflush(stdout);
   return status;
 }

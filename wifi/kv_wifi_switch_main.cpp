@@ -8,7 +8,8 @@
 // which a phone or the rear camera unit reaches the recorder. <channel> is used modulo 256;
 // <rear_mac> ("none" when not given) becomes hostapd's rear_macaddr. "off" stops all of
 // that and unloads the driver. Exit status 0, or -1 (255) for a bad command line (before
-// anything is changed), a driver that does not load or an access point that does not start.
+// anything but the log folder is touched), a driver that does not load or an access point
+// that does not start.
 #include <stdio.h>
 
 #include "KVLog.h"
@@ -17,6 +18,7 @@
 #include "kv_cmdline.h"
 #include "kv_common_util.h"
 #include "wifi_args.hpp"
+#include "wifi_servers.hpp"
 
 namespace {
 
@@ -27,12 +29,6 @@ constexpr int kAttempts = 3;
 constexpr int kDriverSettleMs = 500;
 constexpr int kRetryMs = 200;
 
-void startServers() {
-  kv::shellf("%s -c %s &\n", kv::shell_word(kv::rooted("/opt/vcam/boa")).c_str(),
-             kv::shell_word(kv::rooted("/etc")).c_str());
-  kv::shellf("%s -d\n", kv::shell_word(kv::rooted("/opt/vcam/bftpd")).c_str());
-}
-
 // wifi_load_driver gives -1 also when the driver is loaded already: then all three
 // attempts end at once.
 bool loadDriver() {
@@ -41,7 +37,7 @@ bool loadDriver() {
   return false;
 }
 
-bool startAccessPoint(const kvwifi::SwitchArgs &a) {
+bool startAccessPoint(const wifi_programs::SwitchArgs &a) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (wifi_start_softap(kApAddress, a.ssid, a.key, a.channel, kFirstClient, kLastClient,
                           a.rear_mac) != -1)
@@ -51,7 +47,7 @@ bool startAccessPoint(const kvwifi::SwitchArgs &a) {
   return false;
 }
 
-int switchOn(const kvwifi::SwitchArgs &a) {
+int switchOn(const wifi_programs::SwitchArgs &a) {
   KVLog("wifi on/off=%d\n", 1);
   if (!loadDriver()) {
     printf("wifi_load_driver failed");
@@ -68,14 +64,13 @@ int switchOn(const kvwifi::SwitchArgs &a) {
     wifi_unload_driver();
     return -1;
   }
-  startServers();
+  wifi_programs::startServers(0);
   return 0;
 }
 
 int switchOff() {
   KVLog("wifi on/off=%d\n", 0);
-  kv_system("killall -9 bftpd\n");
-  kv_system("killall -9 boa\n");
+  wifi_programs::stopServers();
   wifi_stop_softap();
   kv::sleep_ms(kRetryMs);
   if (check_driver_loaded() == 1) wifi_unload_driver();
@@ -86,11 +81,11 @@ int switchOff() {
 
 int main(int argc, char **argv) {
   kv_answer_help_or_version("kv_wifi_switch", argc, argv);
-  kvwifi::SwitchArgs args;
-  kvwifi::Mode mode = kvwifi::parseSwitchArgs(argc, argv, args);
-  if (mode == kvwifi::Mode::refused) return -1;
   KVLogInitialize("wifi_switch", 1, "");
-  int status = mode == kvwifi::Mode::on ? switchOn(args) : switchOff();
+  wifi_programs::SwitchArgs args;
+  wifi_programs::Mode mode = wifi_programs::parseSwitchArgs(argc, argv, args);
+  if (mode == wifi_programs::Mode::refused) return -1;
+  int status = mode == wifi_programs::Mode::on ? switchOn(args) : switchOff();
   fflush(stdout);
   return status;
 }

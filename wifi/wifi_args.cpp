@@ -7,7 +7,7 @@
 
 #include "dm368_zt5_util.h"
 
-namespace kvwifi {
+namespace wifi_programs {
 namespace {
 
 constexpr const char kSwitch[] = "kv_wifi_switch";
@@ -40,11 +40,14 @@ bool copyValue(const char *program, const char *what, const char *value, char *b
 }
 
 bool parseNumber(const char *program, const char *what, const char *text, long &out) {
-  char *end = nullptr;
+  if (!kv_wifi_text_ok(text)) {
+    printf("%s: %s holds a control character\n", program, what);
+    return false;
+  }
   errno = 0;
-  out = strtol(text, &end, 10);
-  if (end == text || *end != '\0' || errno == ERANGE) {
-    printf("%s: %s is not a decimal number\n", program, what);
+  out = strtol(text, nullptr, 10);
+  if (errno == ERANGE || out < INT32_MIN || out > INT32_MAX) {
+    printf("%s: %s is out of range\n", program, what);
     return false;
   }
   return true;
@@ -82,7 +85,6 @@ Mode parseStationArgs(int argc, const char *const *argv, StationArgs &out) {
   }
   long security = 0, rear = 0;
   bool ok = copyValue(kStation, "ssid", argv[2], out.ssid, sizeof out.ssid) &&
-            notEmpty(kStation, "ssid", out.ssid) &&
             copyValue(kStation, "password", argv[3], out.pwd, sizeof out.pwd) &&
             parseNumber(kStation, "security", argv[4], security) &&
             copyValue(kStation, "device_name", argv[5], out.device_name, sizeof out.device_name) &&
@@ -93,4 +95,4 @@ Mode parseStationArgs(int argc, const char *const *argv, StationArgs &out) {
   return Mode::on;
 }
 
-}  // namespace kvwifi
+}  // namespace wifi_programs

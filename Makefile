@@ -1,7 +1,8 @@
 # Thin wrapper over the CMake presets. `make test` is what CI runs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all dev test tsan demo bench board board-check board-test fuzz format format-check install clean
+.PHONY: all dev test tsan demo bench release kv_export docs package ship-check board board-check \
+  board-test fuzz format format-check install clean
 
 all: dev
 
@@ -16,9 +17,16 @@ tsan:
 # The firmware cross-build, the suites on the board's processor and the fuzz targets,
 # then the whole suite under ASan/UBSan (with the cross-architecture tests, which need
 # the board-test build), then the threaded programs' tests under TSan.
+#
+# Meanwhile, at a lower priority, the checks of what integrators and distributions build
+# (ship-check): most of the suite's time is the system's own waits, which leave the
+# processors free for them. Their report follows the suite's.
 test: format-check dev tsan board-check board-test fuzz
-	ctest --preset dev --no-tests=error
-	ctest --preset tsan --no-tests=error
+	@nice -n 10 $(MAKE) --no-print-directory ship-check >build/ship-check.log 2>&1 & ship=$$!; \
+	ctest --preset dev --no-tests=error; dev=$$?; \
+	ctest --preset tsan --no-tests=error; tsan=$$?; \
+	wait $$ship; shipped=$$?; cat build/ship-check.log; \
+	[ $$dev -eq 0 ] && [ $$tsan -eq 0 ] && [ $$shipped -eq 0 ]
 
 # Builds only what the demo needs (no GoogleTest): the programs it runs, the stand-ins and
 # kv_export; then runs it (about 75 s); fails when the demo did not see
@@ -28,9 +36,70 @@ demo:
 	cmake --build --preset dev -j $(JOBS) --target kv_demo
 	./build/dev/sim/kv_demo
 
+# The optimised build as a distribution makes it: with Debian's hardening flags
+# (dpkg-buildflags: -fstack-protector-strong -D_FORTIFY_SOURCE=2 -Wformat
+# -Werror=format-security -Wl,-z,relro, where dpkg-dev is installed) under the release
+# preset's -O3; every warning fatal. Without -g: the packages are stripped, and no debug
+# symbols are packaged.
+RELEASE_CONFIGURE = if command -v dpkg-buildflags >/dev/null; then \
+	  eval "$$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"; \
+	  CFLAGS=$$(echo " $$CFLAGS " | sed 's/ -g / /'); CXXFLAGS=$$(echo " $$CXXFLAGS " | sed 's/ -g / /'); \
+	fi; \
+	cmake --preset release -DCMAKE_C_FLAGS="$${CFLAGS:-} $${CPPFLAGS:-}" \
+	  -DCMAKE_CXX_FLAGS="$${CXXFLAGS:-} $${CPPFLAGS:-}" -DCMAKE_EXE_LINKER_FLAGS="$${LDFLAGS:-}" >/dev/null
+release:
+	@$(RELEASE_CONFIGURE)
+	cmake --build --preset release -j $(JOBS)
+
+# Just kv_export, optimised: build/release/bin/kv_export (or the kv-export package).
+kv_export:
+	@$(RELEASE_CONFIGURE)
+	cmake --build --preset release -j $(JOBS) --target kv_export
+
+# The reference of the library's public C headers: build/release/docs/html/index.html.
+# Fails when a public function is not documented.
+docs:
+	@$(RELEASE_CONFIGURE)
+	cmake --build --preset release --target docs
+
+# The packages: kv-export and libkvinterface-dev (Debian, from the release build) in
+# build/release/packages/, and the firmware archive for a board image (from the board
+# build) in build/board/packages/.
+package: release docs
+	cd build/release && cpack -G DEB
+	@if command -v arm-linux-gnueabi-g++ >/dev/null; then \
+	  cmake --preset board >/dev/null && cmake --build --preset board -j $(JOBS) && \
+	  cd build/board && cpack; \
+	else echo "firmware archive skipped: arm-linux-gnueabi-g++ not installed"; fi
+
+# What integrators and distributions do, checked (make test runs it): the optimised,
+# hardened build of the whole tree and the manual pages, the reference, clang on every
+# translation unit, an outside toolchain file's cross build against the board preset's,
+# and the packages. Each step says how long it took.
+ship-check:
+	@mkdir -p build/ship
+	@start=$$(date +%s); $(MAKE) --no-print-directory release >build/ship/release.log 2>&1 || \
+	  { tail -50 build/ship/release.log; exit 1; }; \
+	echo "release: the optimised, hardened build of the whole tree, warning-free, with the manual pages ($$(( $$(date +%s) - start )) s)"
+	@start=$$(date +%s); $(MAKE) --no-print-directory docs >build/ship/docs.log 2>&1 || \
+	  { cat build/ship/docs.log; exit 1; }; \
+	echo "docs: every public function documented ($$(( $$(date +%s) - start )) s)"
+	@start=$$(date +%s); if command -v clang++ >/dev/null; then \
+	  ./tests/ship_check.sh clang build/dev; \
+	elif [ "$$CI" = true ]; then echo "clang++ not installed (required in CI)"; exit 1; \
+	else echo "clang check skipped: clang++ not installed"; fi; \
+	echo "  ($$(( $$(date +%s) - start )) s)"
+	@start=$$(date +%s); if command -v arm-linux-gnueabi-g++ >/dev/null && [ -d build/board ]; then \
+	  ./tests/ship_check.sh cross build/board build/ship/cross; \
+	elif [ "$$CI" = true ]; then echo "the cross check needs the board build (required in CI)"; exit 1; \
+	else echo "cross check skipped: no cross compiler or board build"; fi; \
+	echo "  ($$(( $$(date +%s) - start )) s)"
+	@start=$$(date +%s); ./tests/ship_check.sh packages build/release build/board build/ship/packages; \
+	echo "  ($$(( $$(date +%s) - start )) s)"
+
 # The benchmarks and what they run against; the suite is not needed for them.
 bench:
-	cmake --preset release >/dev/null
+	@$(RELEASE_CONFIGURE)
 	cmake --build --preset release -j $(JOBS) --target kv_bench kv_export_bench nmea_bench
 	./build/release/bin/kv_bench
 	./build/release/bin/kv_export_bench

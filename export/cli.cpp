@@ -57,6 +57,7 @@ Options:
                        reporting milli-g). Without it the G-forces are shown in sensor
                        units, as the data file holds no scale.
   -h, --help           this text
+  --version            the program's version (only as the first argument)
 
 Every output is written under a temporary name and renamed when complete. A file cut
 short by a kill (the recorder writes in 512-byte blocks) is read up to its last whole

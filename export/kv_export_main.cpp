@@ -13,6 +13,7 @@
 #include "cli.hpp"
 #include "export_run.hpp"
 #include "file_io.hpp"
+#include "kv_cmdline.h"
 #include "recordings.hpp"
 
 namespace {
@@ -43,6 +44,7 @@ void tellEmptyFolders(const std::vector<FolderRecordings> &folders) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_export", argc, argv);
   Run run;
   if (!parseArgs(argc, argv, run.opt)) return 2;
   if (run.opt.help) {

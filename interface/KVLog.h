@@ -71,6 +71,7 @@ int KVLogOpen(const char *filename);
 /* Closes the current stream; standard error again. Returns 1. */
 int KVLogClose(void);
 
+/* The log level, kept for the callers that set and read it. */
 void KVLogSetLevel(int level);
 int KVLogGetLevel(void);
 /* 1: KVLog writes the hourly files; 0: standard error (before the flash is unmounted). */

@@ -236,6 +236,7 @@ int OrvelPollingMsg(void);
   X(SetAVSStartDetectActivate, int, MSG_CMD_START_DETECT_ACTIVATE)
 
 #define ORVEL_DECLARE_VALUE_SETTER(name, type, id) int name(type nValue);
+/* Every value setter of the table above: the server's `ret`, or -1. */
 ORVEL_VALUE_SETTERS(ORVEL_DECLARE_VALUE_SETTER)
 
 /* Stream 0: MSG_CMD_SET_BITRATE1; any other: MSG_CMD_SET_BITRATE2. */
@@ -264,7 +265,9 @@ int SetCodecAdvPrmMsg(int id, CodecAdvPrm *codecAdvPrm);
  * Failures show in the result: `addr` 0, `serial_no` -1 (or -2 for an I-frame lock the
  * server refused with a code other than -1). */
 
+/* The physical address and size of the server's frame memory. */
 MSG_MEM GetPhyMem(void);
+/* The newest frame of format `fmt`; GetEventFrame the frame of event `eventframe`. */
 FrameInfo_t GetCurrentFrame(unsigned fmt);
 FrameInfo_t GetEventFrame(unsigned fmt, int eventframe);
 /* The server answers when a new frame exists. */

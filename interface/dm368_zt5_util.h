@@ -113,7 +113,7 @@ int waitms(int ms);
 
 /* ---- fixed-result entry points (touch no device) ------------------------------------- */
 int one_wire_read_byte_data(unsigned char *read_data);  /* 1; read_data not written */
-int one_wire_write_byte_data(unsigned char write_data); /* 1 */
+int one_wire_write_byte_data(unsigned char write_data); /* 1; nothing is written */
 int kv_device_wifi_on_off(int flag);                    /* 0 */
 int kv_device_get_board_status(void);                   /* 0 */
 int kv_device_get_gpio_status(void);                    /* 0 */

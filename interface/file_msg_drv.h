@@ -298,6 +298,7 @@ void SaveQid(int iqid);
 #define FILE_MSG_DECLARE_NOW(name, type) int name(type value);
 #define FILE_MSG_DECLARE_TEXT(name, type) int name(void *buf, int len);
 #define FILE_MSG_DECLARE_SETTER(kind, name, type, field) FILE_MSG_DECLARE_##kind(name, type)
+/* The setters of the table above, each declared by its kind. */
 FILE_MSG_FIELD_SETTERS(FILE_MSG_DECLARE_SETTER)
 
 /* ---- setters with a rule of their own ------------------------------------------------------

@@ -85,10 +85,10 @@ int UnmountSdcardLazy(void);  /* one "umount -l"; the status */
 int UmountSdcardRepeat(void); /* 1 when the card is no longer mounted, -1 when it stays */
 int SafeUnmountSd(void);      /* 0 when unmounted, 2 when still mounted */
 int MountNand(void);          /* mounts the flash partition; the status */
-int UnmountNand(void);
-int UnmountNandLazy(void);
-int SafeUnmountNand(void); /* 0 when unmounted, 2 when still mounted */
-int EraseAllNand(void);    /* 0 after the erase, -2 when the partition stayed mounted */
+int UnmountNand(void);        /* one "umount" of the flash; the status */
+int UnmountNandLazy(void);    /* one "umount -l" of the flash; the status */
+int SafeUnmountNand(void);    /* 0 when unmounted, 2 when still mounted */
+int EraseAllNand(void);       /* 0 after the erase, -2 when the partition stayed mounted */
 
 /* Full check: a CHECK_DISK_* value; the last checker status goes to *pMsDos. */
 int CheckDiskSdcard(int *pMsDos);

@@ -74,6 +74,7 @@ int KVGpsMSG_SendToFront(int command);
 /* One blocking 20-byte send of `cmd` 271 with every other field 0, without the lock. */
 void SendKVGpsQuitCmd(void);
 
+/* The unit's process id, queue id and segment id, set and read without any other set-up. */
 void SetKVGpsProcId(int id);
 int GetKVGpsProcId(void);
 void SetKVGpsMsgId(int id);

@@ -185,6 +185,8 @@ int KVDrvInit(int proc_id);
 /* Leaves the bus: process id 1, the lock destroyed. The queue and segment stay. 0. */
 int KVDrvExit(void);
 
+/* The unit's process id, queue id, segment id and audio id, set and read without any
+ * other set-up. */
 void SetKVProcId(int id);
 int GetKVProcId(void);
 void SetKVMsgId(int id);

@@ -30,6 +30,7 @@ namespace kv {
  * calls, and the exchange goes on without mutual exclusion). */
 class SemHold {
  public:
+  // Waits for the lock; the destructor releases it.
   explicit SemHold(SemHandl_t handle) : handle_(handle) { SemWait(handle_); }
   ~SemHold() { SemRelease(handle_); }
   SemHold(const SemHold &) = delete;

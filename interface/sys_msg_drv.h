@@ -704,6 +704,7 @@ int SetSysCommon(void *data, unsigned int len, int cmd);
 #define SYS_MSG_DRV_PROTO_QUIT(name) void name(void)
 #define SYS_MSG_DRV_DECLARE(name, id, shape) SYS_MSG_DRV_PROTO_##shape(name);
 
+/* Every wrapper of the table above, with the result its shape gives. */
 SYS_MSG_DRV_WRAPPERS(SYS_MSG_DRV_DECLARE, SYS_MSG_DRV_DECLARE)
 
 #ifdef __cplusplus

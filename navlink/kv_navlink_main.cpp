@@ -20,6 +20,7 @@
 #include "KVLog.h"
 #include "file_msg_drv.h"
 #include "gps_track.h"
+#include "kv_cmdline.h"
 #include "kv_common_util.h"
 #include "kv_gps_msg_drv.h"
 #include "kv_msg_drv.h"
@@ -334,7 +335,8 @@ int shutDown() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_navlink", argc, argv);
   KVLogInitialize("gps_p", 1, "");
   KVLog("start process\n");
   installSignals();

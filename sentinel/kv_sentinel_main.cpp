@@ -14,6 +14,7 @@
 #include "KVLog.h"
 #include "OrvelDrvMsg.h"
 #include "file_msg_drv.h"
+#include "kv_cmdline.h"
 #include "kv_common_util.h"
 #include "kv_msg_drv.h"
 #include "kv_sentinel.h"
@@ -327,7 +328,8 @@ void *MonitorThread(void *) {
   });
 }
 
-int main() {
+int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_sentinel", argc, argv);
   setvbuf(stdout, nullptr, _IOLBF, 0);
   printf("%s, %s enter\n", "kv_sentinel_main", "main");
   char tag[] = "watch_d";

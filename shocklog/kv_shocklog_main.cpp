@@ -16,6 +16,7 @@
 #include "dm368_zt5_util.h"
 #include "gsensor_history.h"
 #include "gsf_file.h"
+#include "kv_cmdline.h"
 #include "kv_common_util.h"
 #include "kv_msg_drv.h"
 
@@ -196,6 +197,7 @@ int shutDown() {
 }  // namespace
 
 int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_shocklog", argc, argv);
   g.g_llProcStart = kv::tick_ms();
   if (argc < 6) {
     printf("wrong input argument");

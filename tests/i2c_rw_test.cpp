@@ -150,7 +150,7 @@ TEST(I2cWrite, one_register_written_and_read_back) {
 
 // ---- refusals ----------------------------------------------------------------------
 
-TEST(I2cUsage, bad_command_lines_print_the_usage_and_touch_no_device) {
+TEST(I2cUsage, bad_command_lines_print_the_usage_touch_no_device_and_fail) {
   struct Case {
     std::vector<std::string> args;
     std::string out;
@@ -168,7 +168,7 @@ TEST(I2cUsage, bad_command_lines_print_the_usage_and_touch_no_device) {
     I2cBoard unit;
     Outcome got = unit.run(c.args);
     std::string what = joined(c.args);
-    EXPECT_EQ(got.status, 0) << what;
+    EXPECT_EQ(got.status, 2) << what;
     EXPECT_EQ(got.out, c.out) << what;
     EXPECT_EQ(got.err, "") << what;
     EXPECT_TRUE(unit.bus.requests().empty()) << what;

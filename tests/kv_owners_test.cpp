@@ -19,7 +19,10 @@ TEST(UniqueFd, handing_back_the_held_descriptor_keeps_it_open) {
   EXPECT_TRUE(isOpen(n)) << "the owner would hold a closed number";
   kv::UniqueFd moved(std::move(fd));
   EXPECT_FALSE(fd.ok());
-  moved = std::move(moved);
+  // Through a second name: the compilers warn of a self-move as a slip, here it is the case
+  // under test.
+  kv::UniqueFd &same = moved;
+  moved = std::move(same);
   EXPECT_TRUE(isOpen(n)) << "moving onto itself closes nothing";
   moved.reset();
   EXPECT_FALSE(isOpen(n));

@@ -79,6 +79,7 @@ struct ModeCase {
   const char *sent;  // the controller's text, or nullptr for none
   int status;
   const char *out;
+  bool stops = true;  // the recorder stopped and the storage unmounted first
 };
 
 void PrintTo(const ModeCase &c, std::ostream *os) { *os << "kv_powerctl " << c.arg; }
@@ -88,9 +89,16 @@ class PowerMode : public ::testing::TestWithParam<ModeCase> {};
 TEST_P(PowerMode, stops_the_recorder_and_unmounts_before_the_controller_command) {
   const ModeCase &c = GetParam();
   PowerBoard unit;
+  std::string table = unit.board.read("/proc/mounts");
   Outcome got = unit.run({c.arg});
   EXPECT_EQ(got.status, c.status);
   EXPECT_EQ(got.out, c.out);
+  if (!c.stops) {
+    EXPECT_TRUE(unit.board.commands().empty());
+    EXPECT_EQ(unit.board.read("/proc/mounts"), table);
+    EXPECT_EQ(unit.controller(), kControllerAtRest);
+    return;
+  }
   EXPECT_EQ(unit.board.commands(), unit.stopAndUnmount());
   EXPECT_TRUE(unit.unmountedBoth()) << unit.board.read("/proc/mounts");
   if (c.sent) {
@@ -109,9 +117,13 @@ const ModeCase kModes[] = {
     {"negative", "-1", nullptr, 255, "wrong input argument"},
     // A number past 32 bits must not fold into mode 0 on a 64-bit build.
     {"beyond_32_bits", "4294967296", nullptr, 255, "wrong input argument"},
-    // Text that is no number is mode 0: the board is powered off, after the unmounts.
-    {"not_a_number", "off", "2_0", 0, ""},
-    {"digits_then_text", "1st", "6_0", 0, ""},
+    {"plus_sign", "+2", "1_0", 0, ""},
+    // Text that is no decimal number would be mode 0 and power the board off on a typo:
+    // it is refused before anything is stopped.
+    {"not_a_number", "off", nullptr, 255, "wrong input argument", false},
+    {"digits_then_text", "1st", nullptr, 255, "wrong input argument", false},
+    {"empty", "", nullptr, 255, "wrong input argument", false},
+    {"a_misspelt_option", "--hlep", nullptr, 255, "wrong input argument", false},
 };
 INSTANTIATE_TEST_SUITE_P(Modes, PowerMode, ::testing::ValuesIn(kModes),
                          [](const auto &mode) { return std::string(mode.param.name); });

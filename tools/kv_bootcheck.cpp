@@ -10,6 +10,7 @@
 #include <stdio.h>
 
 #include "dm368_zt5_util.h"
+#include "kv_cmdline.h"
 #include "kv_common_util.h"
 
 namespace {
@@ -30,7 +31,8 @@ void leaveMarker(int result) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_bootcheck", argc, argv);
   int result = checkCard();
   leaveMarker(result);
   printf("####################### BootCheckDiskSdcard=%d\n", result);

@@ -6,12 +6,15 @@
 // The supervisor and the two servers are killed and both file systems unmounted before
 // the controller is told anything, so that no file system is left dirty when the supply
 // goes. Any other mode stops and unmounts all the same, then refuses the controller
-// command with "wrong input argument" and status -1.
+// command with "wrong input argument" and status -1. A mode that is not a decimal number is
+// refused the same way, but before anything is stopped.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "board_root.h"
 #include "dm368_zt5_util.h"
+#include "kv_cmdline.h"
 #include "kv_common_util.h"
 
 namespace {
@@ -52,6 +55,15 @@ void unmountStorage() {
   kv::sleep_ms(kAfterFlashMs);
 }
 
+// An optional sign and decimal digits, nothing else; one too large for a long is still a
+// number (and so a wrong mode after the stop).
+bool parseDecimal(const char *text, long &number) {
+  const char *digits = text + (*text == '-' || *text == '+');
+  if (*digits == '\0' || strspn(digits, "0123456789") != strlen(digits)) return false;
+  number = strtol(text, nullptr, 10);
+  return true;
+}
+
 const Mode *findMode(long number) {
   for (const auto &mode : kModes)
     if (mode.number == number) return &mode;
@@ -61,13 +73,19 @@ const Mode *findMode(long number) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_powerctl", argc, argv);
   if (argc < 2) {
     wrongInput();
     return -1;
   }
-  // Parsed as the board's scripts have always had it: text that is no number is mode 0.
-  // Compared as a long, so that no out-of-range number can fold into a valid mode.
-  long number = strtol(argv[1], nullptr, 10);
+  // Text that is no decimal number is refused before anything is stopped: read as mode 0,
+  // a typo (or "--hlep") would kill the recorder and power the board off. Compared as a
+  // long, so that no out-of-range number can fold into a valid mode.
+  long number = 0;
+  if (!parseDecimal(argv[1], number)) {
+    wrongInput();
+    return -1;
+  }
   stopRecorder();
   unmountStorage();
   const Mode *mode = findMode(number);

@@ -12,6 +12,7 @@
 #include <stdio.h>
 
 #include "KVLog.h"
+#include "kv_cmdline.h"
 #include "kv_stationd.h"
 #include "wifi_args.hpp"
 
@@ -39,6 +40,7 @@ int stationOff() {
 }  // namespace
 
 int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_stationd", argc, argv);
   KVLogInitialize("stn_s", 1, "");
   wifi_programs::StationArgs args;
   wifi_programs::Mode mode = wifi_programs::parseStationArgs(argc, argv, args);

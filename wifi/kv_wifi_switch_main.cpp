@@ -15,6 +15,7 @@
 #include "KVLog.h"
 #include "board_root.h"
 #include "dm368_zt5_util.h"
+#include "kv_cmdline.h"
 #include "kv_common_util.h"
 #include "wifi_args.hpp"
 #include "wifi_servers.hpp"
@@ -79,6 +80,7 @@ int switchOff() {
 }  // namespace
 
 int main(int argc, char **argv) {
+  kv_answer_help_or_version("kv_wifi_switch", argc, argv);
   KVLogInitialize("wifi_switch", 1, "");
   wifi_programs::SwitchArgs args;
   wifi_programs::Mode mode = wifi_programs::parseSwitchArgs(argc, argv, args);

@@ -58,7 +58,7 @@ int DRV_i2c16Write8(DRV_I2cHndl *hndl, uint16_t *reg, uint8_t *value, uint8_t co
 int DRV_i2c16Read16(DRV_I2cHndl *hndl, uint16_t *reg, uint16_t *value, uint8_t count);
 int DRV_i2c16Write16(DRV_I2cHndl *hndl, uint16_t *reg, uint16_t *value, uint8_t count);
 
-/* The i2c_rw command line (see drv_i2c_tool.cpp). Always 0. */
+/* The i2c_rw command line (see drv_i2c_tool.cpp): 0, or 2 for a wrong command line. */
 int DRV_i2cTestMain(int argc, char **argv);
 
 #ifdef __cplusplus

@@ -6,11 +6,12 @@
 // One run is one read of one or more consecutive registers (4 from register 0 unless told
 // otherwise), or one write of one register followed by a read-back. Values are 1 byte
 // wide unless the last argument is 2. Every outcome is a printed line; the exit status is
-// always 0.
+// 0, except 2 for a wrong command line (the usage is printed).
 #include <stdlib.h>
 #include <string.h>
 
 #include "drv_i2c.h"
+#include "kv_cmdline.h"
 #include "osa.h"
 
 namespace {
@@ -135,6 +136,10 @@ void runWrite(DRV_I2cHndl *dev, const Request &req, Buffers &buf) {
     printRegister(req.reg, readBack, req.width);
 }
 
+// A script that calls the tool wrongly must be able to tell: the usage alone says nothing
+// to a caller that looks at the status only.
+constexpr int kWrongCommandLine = 2;
+
 }  // namespace
 
 extern "C" int DRV_i2cTestMain(int argc, char **argv) {
@@ -142,12 +147,12 @@ extern "C" int DRV_i2cTestMain(int argc, char **argv) {
   Request req;
   if (!parseRequest(argc, argv, req)) {
     printUsage(program);
-    return 0;
+    return kWrongCommandLine;
   }
   if (req.device == 0) {
     OSA_printf(" I2C: Invalid device address");
     printUsage(program);
-    return 0;
+    return kWrongCommandLine;
   }
   DRV_I2cHndl dev = {-1};
   if (DRV_i2cOpen(&dev, req.device) < 0) {
@@ -166,4 +171,7 @@ extern "C" int DRV_i2cTestMain(int argc, char **argv) {
   return 0;
 }
 
-int main(int argc, char **argv) { return DRV_i2cTestMain(argc, argv); }
+int main(int argc, char **argv) {
+  kv_answer_help_or_version("i2c_rw", argc, argv);
+  return DRV_i2cTestMain(argc, argv);
+}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_bench: what one event-bus round trip costs, against the cheapest request/reply the
 // kernel offers.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_export_bench: how long kv_export takes to turn an hour's track into GPX, against the
 // goal of one second. The track is made here: a drive at 5 Hz, 18,000 RMC and 18,000 GGA
 // lines in the recorder's file format. The whole program is timed, as a person runs it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // nmea_bench: the GPS reader's work per sentence, intake and track write, while a track is
 // open. Meant to run under callgrind (bench/nmea_bench.sh), which counts the instructions
 // of ReplayCapture and of everything it calls.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Instructions per accepted sentence of the GPS reader's intake and track write, counted
 # by callgrind over a 2,000-sentence capture while a track is open, beside gpsd's own
 # decoder (gpsdecode, Debian's gpsd-clients) on the same capture.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for the board: ARM926EJ-S (ARMv5TE, soft float). Only the compilers, the
 # processor and where the target's files are: what the programs need of the target (64-bit
 # file offsets, the runtime linked in, libatomic) the project's own CMake decides, so an

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The programs for the board's processor, and how this workstation runs them.
 include(${CMAKE_CURRENT_LIST_DIR}/qemu-arm.cmake)
 string(REPLACE ";" " " KV_ARM_EMULATOR_COMMAND "${KV_ARM_EMULATOR}")

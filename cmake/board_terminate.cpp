@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The firmware's last words when an exception reaches no handler (on the board: memory
 // exhausted inside the C++ runtime). GCC's own handler demangles the exception's type
 // name first, and its demangler is 45 KB of every program on the board's flash; the

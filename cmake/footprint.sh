@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The firmware's footprint: for every program of a board build, its stripped size and
 # what its bytes are spent on, from the link map that the board build writes beside it
 # (map/<program>.map): the size per library and the largest object files and symbols.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the library for the recorder's outside C servers (the dev component): headers
 # under include/kv/, libkvinterface.a in the library folder, a pkg-config file and a CMake
 # package config.

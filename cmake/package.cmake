@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # make package: Debian packages of the workstation side from a native build (kv-export:
 # the exporter and its manual page; libkvinterface-dev: what an outside C server builds
 # against), and an archive of the firmware from the board build (the programs, the

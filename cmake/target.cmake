@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What the programs need from any toolchain, decided here rather than in a toolchain file:
 # an integrator's own toolchain file (Buildroot, Yocto: compilers and a find root, little
 # more) must give the same firmware as the board preset.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 find_package(Threads REQUIRED)
 
 # Warnings are on in the project's own code. They stop the build only where the project

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_cmdline.h"
 
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every program of the recorder answers to "--help" and "--version".
 //
 // Each main calls kv_answer_help_or_version() as its first statement. The board's

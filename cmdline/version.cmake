@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Writes kv_version.h with KV_VERSION: the project's version, or what `git describe`
 # says where the sources are a git tree with a release tag (v<version>) behind the
 # commit, or the project's version with the commit's short name (+g<hash>) when no tag is.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails on an undocumented public function in Doxygen's warnings; shows every warning.
 file(STRINGS ${WARNINGS} lines)
 set(undocumented 0)

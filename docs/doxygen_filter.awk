@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Doxygen input filter for the public headers: their comments are plain C comments, written
 # for a C reader, and this turns them into Doxygen's without touching the headers.
 # - The first comment of a header describes the file.

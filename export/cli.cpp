@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli.hpp"
 
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_export's command line: what the person asked for, read and checked before anything
 // is read or written.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "data_writers.hpp"
 
 #include <algorithm>

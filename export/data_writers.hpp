@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported data files of one recording, each returned whole as text: the track as
 // GPX 1.1 (or 1.0), CSV and GeoJSON, the G-sensor records as CSV.
 #pragma once

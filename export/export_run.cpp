@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "export_run.hpp"
 
 #include <stdio.h>

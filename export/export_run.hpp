@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One run of kv_export: every recording read once, its files and page written, then the
 // overview of all of them. Outputs are named after the recordings' stems; a stem met in
 // two folders gets "-2" on its second set of files.

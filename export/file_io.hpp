@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading inputs whole and writing outputs all-or-nothing. Every output is written under a
 // temporary name in its own folder and renamed into place only when complete, so a reader
 // (or a browser with the page open) never sees half a file, even if the exporter fails or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gsensor_reader.hpp"
 
 #include "gsf_reader.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exporter's view of a recording's ".gsf" G-sensor data file (layout:
 // formats/gsf_layout.h), read by the one reader of the format (formats/gsf_reader.hpp).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_export: turns the recorder's recordings (GPS track ".gps", G-sensor data ".gsf",
 // video ".mp4") into files and pages a person can look at: GPX, CSV and GeoJSON tracks,
 // subtitles, G-sensor CSV, a picture per recording, a page per recording with its video,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the exporter reads out of one recording's ".gps" and ".gsf" files, and what it
 // noticed while reading them. Both files count time from the same moment, the recording's
 // start tick, so their offsets share one time axis.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "recording_facts.hpp"
 
 #include <math.h>

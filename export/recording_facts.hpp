@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a person wants to know of a recording at a glance, worked out once from its files
 // and its name: when it started (the unit's local time and the zone it was in), how long
 // it ran, how far and how fast the car went, and the moments worth seeing (the trigger

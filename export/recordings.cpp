@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "recordings.hpp"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the exporter is given, gathered into recordings: the ".gps", ".gsf" and ".mp4"
 // files of one name stem are one recording, and recordings are grouped by the folder they lie in
 // (one page per folder). A folder is read flat, as the recorder keeps it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "subtitles.hpp"
 
 #include <math.h>

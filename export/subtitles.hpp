@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Subtitles for a recording's video, one cue per second: the unit's local time (with its
 // zone where known), the speed and the position of the last fix. SubRip (STEM.srt) is
 // what players such as VLC and mpv pick up beside a video of the same name; WebVTT

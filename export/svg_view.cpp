@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "svg_view.hpp"
 
 #include <math.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One picture per recording, as a self-contained SVG: the route drawn to scale (with a
 // scale bar; stretches without fix dashed), the speed over time, and the three G-forces
 // over time on the same time axis. Marked on the time axis: the pre-event part and the

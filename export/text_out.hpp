@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small text builders shared by the writers: printf-style appends, escaping for XML,
 // JSON and CSV, and the time texts the outputs show.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "track_reader.hpp"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exporter's view of a recording's ".gps" track file, read by the one reader of the
 // format (formats/gps_reader.hpp, which describes it).
 //

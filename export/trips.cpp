@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "trips.hpp"
 
 #include <stdlib.h>

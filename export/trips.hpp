@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Trips: the one-minute pieces a recorder cuts a drive into, put back together. A front
 // and a rear recording of the same moment are one moment of the trip; moments follow each
 // other into one trip while the next begins within kTripGapS of the last one's end.

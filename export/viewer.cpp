@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "viewer.hpp"
 
 #include <math.h>

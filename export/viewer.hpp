@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pages a person opens: the overview of everything exported (index.html) and one page
 // per recording (STEM.html). Both refer to files beside them by relative links (the
 // viewer's script and style in viewer/, Leaflet in leaflet/, the videos where they lie),

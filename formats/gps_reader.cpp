@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gps_reader.hpp"
 
 #include <charconv>

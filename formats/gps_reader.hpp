@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one reader of ".gps" GPS track files, for kv_export, the demo and the tests.
 //
 // A track file is ASCII text, each line ended by LF: a header of two lines (the start

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The G-sensor data file beside a recording (stem + ".gsf"), little-endian:
 //
 //   GSF_HEADER   524 bytes: magic A1 00 00 A1, record size 32, record count, then 512

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gsf_reader.hpp"
 
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one reader of ".gsf" G-sensor data files (layout: gsf_layout.h), for kv_export, the
 // demo and the tests. It takes a file cut anywhere: a header cut short, a partial last
 // record, no end marker, and a record count that lags behind the records.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_nmea.h"
 
 #include <limits.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The NMEA 0183 rules that the daemon, the exporter and the simulated receiver share:
  * the checksum, the intake's gate, cutting a sentence into fields and reading the
  * fields the recorder uses (time, date, angle, number), and civil dates.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The readers of the board's driver nodes: the G-sensor sample token, the controller's
 // status token, the LED node's state, the battery and board-info numbers and the detect
 // flags. The drivers print what they like; whatever bytes a node holds, a reader must stay

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_export's readers of the files on a card (".gps" track files, ".gsf" G-sensor files),
 // and its writers fed with whatever they make of them: every output must be well-formed
 // (XML for GPX, SVG and the pages, JSON for GeoJSON and the pages' data, CSV with a cell

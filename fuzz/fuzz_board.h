@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A throwaway board root for the fuzz targets whose parsers read board files.
 //
 // Made on first use, removed at exit. KV_SYSROOT is set before the target calls the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The readers of the device's identity files: the language file on flash (and a language
 // file handed in by path), the version word "1.23:456[:more]", the device and kernel
 // version nodes, and the MAC address line of the Wi-Fi nvram file. The files are written

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GPS reader's parsers of what arrives on the receiver's port: the line splitter over
 // reads of any size, then the sentence intake of every line it hands over, with settings
 // and ticks taken from the input, and the ring of the track writer behind it; every line

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs every fuzz target of a build for a fixed time over its seed corpus.
 #   fuzz/run.sh <build dir> <seconds per target> [targets at once]
 # Targets run side by side, as many at once as the machine has cores unless told (each

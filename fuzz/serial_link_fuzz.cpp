@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The front unit's parsers of what arrives on the link from the rear unit: the line
 // splitter over reads of any size, then ParseRearCommand on every line it hands over,
 // with the settings record and the event delivery of the daemon replaced by checks of

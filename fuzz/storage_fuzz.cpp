@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The storage unit's readers of kernel and flash files: the mount table (is the card or
 // the flash mounted), the memory table (free memory before a recording starts) and the
 // boot check marker; and the checker's exit status as text. A mount table with hundreds of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The string helpers that take text from outside: URL decoding of requests from the phone
 // application, URL encoding, the shell escaping of paths, and trimming. Output buffers are
 // allocated at exactly the sizes kv_common_util.h documents, so a helper that writes one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small checkers of the exporter's output formats, for the fuzz target: XML (GPX, SVG and
 // the pages, which are written as polyglot markup), JSON (GeoJSON and the pages' data) and
 // CSV. Each answers whether a text is well-formed, not whether it is valid to a schema.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Wi-Fi programs' command lines: whatever the arguments, the checks read no argument
 // that is not there (the argument array is allocated at its exact size), and a value they
 // accept reaches its buffer whole, terminated and free of control characters.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "KVLog.h"
 
 #include <dirent.h>

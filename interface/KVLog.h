@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * KVLog: the programs' log. Short text lines, by default appended to one file per hour in
  * the flash's log folder ("/mnt/nand/log/YYYY-MM-DD-HH" + "_f.log" on a front unit,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "OrvelDrvMsg.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * OrvelDrvMsg: the client of the AV server (av_server), the capture and encoding process.
  *

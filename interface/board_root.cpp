@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "board_root.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * board_root: the one seam between the programs and the board.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file-system side of the board root: statfs() of board paths and the resolution of
 // paths that arrive at run time.
 #include <stdio.h>

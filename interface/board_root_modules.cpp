@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kernel modules through the board root. On the board: the init_module and delete_module
 // system calls. Under a sysroot: the sandbox's proc/modules, kept the way the kernel keeps
 // its list, with the misbehaviours a test asks for in "sim/ctl/modules/<name>" (a driver

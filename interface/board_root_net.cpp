@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Network interfaces through the board root: the IPv4 address the radio's interface was
 // given. On the board the kernel is asked; in a sandbox, the file its DHCP stand-in writes.
 #include <arpa/inet.h>

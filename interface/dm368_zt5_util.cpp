@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dm368_zt5_util.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * dm368_zt5_util: the board-access layer. Status nodes of the board's kernel drivers
  * (battery, jacks, SD card detect, board type), the power/LED micro-controller ("micom"),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Wi-Fi side of the board-access layer: the MAC record on flash, nvram.txt, the
 // "8189es" module and the access point. Paths and commands go through the board root;
 // values from callers reach the shell as single words and hostapd.conf only when they

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "file_msg_drv.h"
 
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * file_msg_drv: the client of the settings file manager.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_block_writer.hpp"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_block_writer: the one writer of a recording's data files (the GPS track and the
 // G-sensor file). The card sees whole 512-byte writes, plus, once a second, the block
 // being filled and an fdatasync, so that a power cut loses at most the last second.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recordings folder: the name rule, free names, counting and sizing by kind, deleting a
 // recording's files, freeing space oldest first, removing what is not a recording, and the
 // path helpers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Settings conversions between the user interface and the servers, the device language on
 // flash, firmware version and build number, platform and device version, the Wi-Fi MAC
 // address, and the station configuration for joining the other camera unit.

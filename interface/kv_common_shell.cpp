@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shell command lines of kv_common_util: quoting of paths that come from a caller, a folder
 // listing or the board root, the one bounded formatter that hands a command to the board
 // root, and the deletion and existence test every unit shares.

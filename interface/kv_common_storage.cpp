@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SD card and the flash partition: mount detection, the unmount ladders, mounting,
 // checking and formatting the card, the boot check marker, the card write test, free
 // memory and disk space, erasing the flash.

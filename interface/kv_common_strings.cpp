@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Validation and string helpers (Wi-Fi names and passwords, URL encoding, trimming,
 // shell escaping), writing a buffer into a file, and process checks through ps.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time helpers of the recorder: time stamp texts, local date and time to seconds, and
 // setting the system clock (through the board root) and then the hardware clock.
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * kv_common_util: storage and common utilities of the recorder.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * kv_gps_msg_drv: the client side of kv_navlink's own message channel.
  *

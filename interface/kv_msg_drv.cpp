@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_msg_drv.h"
 
 #include <stdint.h>

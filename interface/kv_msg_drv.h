@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * kv_msg_drv: the client side of the recorder's event bus.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_owners: move-only owners of the descriptors and handles the library and its programs
 // open (descriptors, FILE streams, pipes from the board root's shell runner, folders and
 // scandir listings). Each closes what it holds exactly once, on every return path; none can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Role, Wi-Fi connection type and file-name ordering over the shared settings record.
 #include "kv_sysinfo_util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * kv_sysinfo_util: the device's role in a two-camera pair, its Wi-Fi connection type and the
  * file-name ordering between front and rear unit, read from and written to the shared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_worker.hpp"
 
 #include <signal.h>

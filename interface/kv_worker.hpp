@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_worker: the one type for the long-lived threads of the programs (the supervisor's
 // monitors and watcher, the GPS daemon's readers and keep-alive). A worker owns its thread
 // from start to the wait for its end, carries the quit request its body polls, and starts

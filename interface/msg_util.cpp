@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "msg_util.h"
 
 #include <errno.h>

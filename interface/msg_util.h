@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * msg_util: System V message queues towards the recorder's servers.
  *

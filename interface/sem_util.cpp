@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sem_util.h"
 
 #include <pthread.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * sem_util: an in-process lock that serialises the threads of one program on a client
  * unit. It is not shared between processes.

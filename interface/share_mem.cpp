@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "share_mem.h"
 
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * share_mem: the System V shared segment of a server channel. Every read and write
  * attaches and detaches anew; nothing stays mapped between calls.

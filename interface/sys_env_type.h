@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * sys_env_type: SysInfo, the recorder's shared settings record, and every record nested in it.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sys_msg_drv.h"
 
 #include <stddef.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * sys_msg_drv: the client of the system server (system_server), which owns the camera's
  * configuration and system control.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # One manual page: scdoc's roff, checked by troff with every warning on, then compressed
 # without a time stamp (gzip -n), so that packages are reproducible.
 #   cmake -DSCDOC=... -DGROFF=... -DINPUT=page.8.scd -DOUTPUT=page.8.gz -P manpage.cmake

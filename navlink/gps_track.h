@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GPS track file beside a recording (stem + ".gps") and the ring of recent sentences
 // that an event recording's track starts with.
 //

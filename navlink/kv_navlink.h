@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the units of kv_navlink share: the settings record, the tick, the GPS reader and
 // the fatal end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_navlink: the GPS and serial-link daemon of one camera unit.
 //
 // Start-up by the unit's role (front unit: GPS reader and serial reader; rear unit:

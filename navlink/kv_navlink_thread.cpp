@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_navlink's GPS reader: the receiver's port, the line splitter, the sentence intake and
 // what the intake asks for (events to kv_server, the clock, the track).
 #include <fcntl.h>

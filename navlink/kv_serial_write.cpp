@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_serial_write.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial link between the two camera units ("/dev/ttyS1", 9600 baud 8N1, raw).
 //
 // The rear unit writes command lines to the front unit: relay requests of its kv_server

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line splitter of the daemon's two port readers (the GPS receiver and the serial link
 // to the other camera unit): it cuts a byte stream at every CR LF and hands each piece,
 // without its CR LF, to the reader's handler.

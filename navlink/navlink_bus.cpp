@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "navlink_bus.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_navlink on the event bus (process 6): the one client that its two port readers share.
 //
 // The front unit's serial reader sends "#CMINW" and "#CMVER" as blocking events and waits

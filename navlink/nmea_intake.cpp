@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "nmea_intake.h"
 
 #include <math.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sentence intake of the GPS reader: which NMEA lines are accepted, and what a
 // "$GPRMC" sentence changes in the shared settings record (the OSD speed, the clock-sync
 // fields, the signal notice).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rear_command.h"
 
 #include <math.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command lines of the serial link between the two camera units: what the rear unit
 // writes for each command code, and what the front unit makes of a line it receives.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_sentinel: the recorder's watchdog. Three monitor threads send each server a liveness
 // request every 10 s; a watcher restarts the whole unit when one has not answered for
 // 40 s or when a program raised the shared error flag.

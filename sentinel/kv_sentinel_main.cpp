@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_sentinel: start-up, the three liveness monitors, the watcher and the orderly shutdown.
 #include <pthread.h>
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The restart sequence: notice to the other camera unit, spoken prompts, the recorder's
 // processes stopped by name, storage unmounted, main power cut and restored.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gsensor_history.h"
 
 #include <pthread.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The short history of G-sensor samples behind the data file: a ring of the last 50 raw
 // samples from which each record's baseline is taken, the one request for the samples
 // kv_server kept from before this process started, and the own samples that wait for it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The G-sensor data file beside a recording (stem + ".gsf"): a 524-byte header, one
 // 32-byte record per sample, a 4-byte end marker, all little-endian. Everything goes
 // through the shared block writer (kv_block_writer.hpp): the card sees whole 512-byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_shocklog: writes the G-sensor data file of one recording.
 //
 //   kv_shocklog <stem> <previous> <start_tick> <reserved> <max_run>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // av_server.out (stand-in): the AV server of the simulated board.
 //
 // Usage: Sandbox::startServer("av_server.out"). It serves the queue of key 74565 (no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_cardfs: the sandbox's SD card (or flash) as a FUSE file system that fails the way
 // cards fail, so that a power cut, a full card, a pulled card, a card the kernel turned
 // read-only and a slow card are each a test.

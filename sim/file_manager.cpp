@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // file_manager: stands in for the recorder's settings file manager in a sandbox.
 //
 // It creates (or takes) the segment and the queue of key 12930021, puts SysInfo at byte 0

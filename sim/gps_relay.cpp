@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gps_relay: sends relay requests on kv_navlink's GPS channel (key 49609, derived from the
 // sandbox like every key), as a process of the rear unit besides kv_server would.
 //

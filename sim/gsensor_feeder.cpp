@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gsensor_feeder: moves the sandbox's acceleration sensor.
 //
 //   gsensor_feeder [period_ms [first_sample]]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A generated motion for the sandbox's G-sensor: the token of sample n, as the sensor
 // driver prints it ("z_x_y_s4_unused"). The fourth number carries n itself, so a test can
 // tell from any record (the file copies it unchanged) which sample it came from and

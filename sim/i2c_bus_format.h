@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * The simulated I2C bus of a sandbox: the files through which the I2C tool's seam serves
  * the device requests and a test prepares and reads back the devices. Paths are board

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_channel_probe: one client of every server channel, run in a sandbox against the
 // stand-in servers. It is built for the workstation and for the board's processor alike;
 // a test runs both builds against the same servers and compares, byte for byte, what each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_demo: the whole two-unit recorder on simulated boards, in about 75 seconds.
 //
 // A front and a rear camera unit, each a sandboxed board with the stand-ins of the

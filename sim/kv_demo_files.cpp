@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_demo_files.h"
 
 #include <string_view>

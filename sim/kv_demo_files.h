@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the demo reads out of a recording's files to tell whether they hold what it
 // promised: the ".gps" track kv_navlink wrote and the ".gsf" data file kv_shocklog wrote,
 // each read by the one reader of its format (formats/), not through kv_export, whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a demo's folder goes and which earlier demos' folders go away. A recording's name
 // stem, which carries the board's folder, must fit the GPS start record; a long TMPDIR
 // (libpam-tmpdir sets /tmp/user/<uid>) leaves no room, and the demo then says which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo's folder: where it goes, and the folders of earlier demos it removes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_demo_timeline.h"
 
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo's output: a timeline of what happens on the boards, one line per step as it is
 // seen ("[ 12.3 s] who          what"), and the promises the demo makes, each seen or not.
 #pragma once

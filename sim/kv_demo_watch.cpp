@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_demo_watch.h"
 
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the demo shows while it waits: what the two boards show a person (the servers'
 // request logs, the front supervisor's output and log lines, the commands run, the serial
 // cable both ways, the GPS state, the G-sensor, the card, the board controller), each new

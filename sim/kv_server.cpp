@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_server: stands in for the recorder's event hub on a simulated board.
 //
 // It serves the event bus (queue and segment of key 49601, derived from the sandbox like

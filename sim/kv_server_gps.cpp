@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_server_gps.h"
 
 #include <stdio.h>

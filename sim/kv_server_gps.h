@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kv_server stand-in's requests on kv_navlink's GPS channel (key 49609), as the
 // recorder's kv_server sends them around a recording. A test writes one or more request
 // lines into the control file sim/ctl/kv_server/gps; the stand-in takes the file, sends

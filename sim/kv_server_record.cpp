@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kv_server_record.h"
 
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kv_server stand-in's recording controller: what the recorder's kv_server does around
 // one recording, so that kv_shocklog and kv_navlink see the very requests, arguments and
 // signals of the recorder. A test or the demo writes one or more lines into the control

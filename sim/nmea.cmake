@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The simulated GPS receiver: generated drives, the feeder that plays them into the GPS
 # port, and the library the tests call directly (linked into the sandbox fixture).
 add_library(kvsim_nmea STATIC ${CMAKE_CURRENT_LIST_DIR}/nmea_drive.cpp

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "nmea_drive.h"
 
 #include <math.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives for the simulated GPS receiver: generated NMEA captures, reading them back with
 // their timing, and the receiving end's verdict on a line.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // nmea_drive: writes a generated NMEA capture of a drive to standard output.
 //
 //   nmea_drive [--rate 1|5] [--seconds N] [--start YYYY-MM-DDThh:mm:ss|now]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated GPS receiver's side of the port: plays a capture into a pseudo-terminal
 // with the capture's own timing (or faster), can cut every line across reads at random
 // byte positions, and can mix in what real ports deliver besides good sentences: line

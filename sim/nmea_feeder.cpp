@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // nmea_feeder: the GPS receiver of a simulated board.
 //
 //   nmea_feeder [--port /dev/ttyS0] [--speed X] [--noise SEED] [--cut] [--repeat N]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A disposable simulated board in a temporary folder: the board root of the programs
 // under test (KV_SYSROOT), stand-in tools first on PATH, processes started inside it,
 // pseudo-terminals for the serial ports. Everything it made (files, processes, queues,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's driver nodes as a new sandbox has them: a front unit on DC power with a
 // card in the slot, the flash mounted, the LEDs off, a sensor at rest. A test changes a
 // node with board.write(node, text) or removes it to simulate a missing driver.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sandbox_card.h"
 
 #include <errno.h>

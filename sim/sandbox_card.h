@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sandbox's card as a FUSE file system that fails as SD cards fail (sim/card_fs.cpp),
 // mounted over a board folder (/mnt/mmc, or /mnt/nand for the logs) for one test.
 //

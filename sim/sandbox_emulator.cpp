@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sandbox_emulator.h"
 
 #include <elf.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Programs built for the board's processor inside a sandbox on this workstation. The
 // workstation cannot start an ARM executable by itself (no binfmt_misc), neither from the
 // sandbox nor from a shell that a program under test runs, so both go through qemu-arm.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sandbox_i2c.h"
 
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's I2C bus in a sandbox, as the I2C tool sees it: devices by address, each a
 // map of 256 registers of up to 16 bits that a test prepares and reads back, devices
 // told to fail requests, and the log of every request the bus received (formats in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sandboxes that a test process left behind when it aborted: found by the owner record each
 // sandbox keeps, removed with the queues and segments of their own keys only.
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sandbox_link.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Two camera units in one test: a front and a rear unit, each a simulated board of its own
 // (board root, IPC keys, settings manager and kv_server stand-ins), their serial ports
 // "/dev/ttyS1" joined by a cable that the test can watch and spoil.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Built into the test fixture and into the stand-in file manager, which share the store
 // format and the defaults.
 #include "sandbox_settings.h"

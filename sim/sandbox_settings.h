@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings record of a sandbox, for tests and for the stand-ins.
 //
 // The stand-in settings file manager (`file_manager`, sim/file_manager.cpp) owns SysInfo in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sandbox_wifi.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Wi-Fi side of the simulated board: the radio's files (nvram.txt, the module file,
 // the MAC partition, the supplicant's settings), the image's tools at their own paths
 // (/opt/vcam/hostapd ...), and what a test needs to script and read them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading what a stand-in server logged: one line per request received, made of
 // "key=value" words ("cmd=312 src=16 length=0 ..."). Lines without "cmd=" (die, notes)
 // are left out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "standin.h"
 
 #include <fcntl.h>

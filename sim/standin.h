@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the stand-in tools and servers of the sandbox: sandbox paths,
 // control files, the log of received requests.
 #pragma once

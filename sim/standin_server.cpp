@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "standin_server.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the four stand-in servers of the sandbox (kv_server, system_server, av_server.out,
 // file_manager) share: one control vocabulary, with one meaning in every server, and one
 // serve loop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_standin_tool: stands in for a program the board runs by command line (mount,
 // killall, aplay, hostapd ...). Installed in a sandbox's bin/ under the tool's name.
 //

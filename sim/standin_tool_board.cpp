@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Behaviours of the stand-in tools that keep the sandbox's board true: mount and umount
 // edit the sandbox's mount table, the card tools refuse a mounted card as the real ones do,
 // and ps lists the processes of this sandbox only.

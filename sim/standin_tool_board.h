@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Behaviours of the stand-in tools that keep the sandbox's board true (mount table, card
 // tools, process list); each takes the tool's command line and returns its exit status.
 #pragma once

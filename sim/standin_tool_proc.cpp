@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Process tools of the sandbox: killall signals only the processes started inside this
 // sandbox (known by the KV_SYSROOT in their environment), never one of the workstation's.
 #include <dirent.h>

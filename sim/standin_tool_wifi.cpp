@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Wi-Fi tools of the sandbox.
 //
 // wpa_cli answers per sub-command (the first argument that is not an option). A test

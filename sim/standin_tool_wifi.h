@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Behaviours of the Wi-Fi tools of the sandbox (wpa_cli, wpa_supplicant, dhcpcd, ifconfig,
 // hostapd, dnsmasq, boa, bftpd); each takes the tool's command line and returns its exit
 // status. What they answer and do is described in standin_tool_wifi.cpp.

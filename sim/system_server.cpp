@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // system_server (stand-in): the system server of the simulated board.
 //
 // Usage: Sandbox::startServer("system_server"). It serves the queue of key 14073 and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One call of a stand-in tool as one line of the sandbox's "sim/argv.log": the arguments
 // exactly as the tool received them (program name first), separated by single blanks.
 // Inside an argument a backslash, a blank and every byte below 0x20 or 0x7F are written

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The programs' log: hourly files on the flash, line format, levels, old-file removal,
 // copies to the card and the encrypted export, in a sandbox.
 // ctest-labels: threaded

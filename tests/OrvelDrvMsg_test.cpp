@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The AV server client against the stand-in av_server.out of a sandbox.
 // ctest-labels: threaded
 #include "OrvelDrvMsg.h"

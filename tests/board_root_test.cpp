@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board root: exact system paths and keys without a sysroot, rooted ones inside.
 #include "board_root.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The firmware build runs on the board's processor: the ARM926 programs start under
 # qemu-arm and refuse a bad command line before they touch anything of the board (the
 # firmware has no board root, so nothing else of it may run on a workstation).

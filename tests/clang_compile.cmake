@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Writes one clang command per translation unit of a build's compile_commands.json that
 # checks it without making code (-fsyntax-only): the same sources, flags and warnings as
 # the GCC build, read by another compiler.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One recorder, two architectures: the programs built for the board's processor (the
 // board-test build, run under qemu-arm) in a sandbox with the workstation's own stand-in
 // servers. The queues, segments and records they share must mean the same on both sides,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Board access: status nodes, controller and G-sensor records, LED patterns, CRC-8 and the
 // ADC conversions, on the sandbox's driver nodes.
 #include "dm368_zt5_util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Wi-Fi driver layer on a simulated board: the MAC record on flash and nvram.txt, the
 // module list, loading and unloading "8189es" (with the module seam made late, absent or
 // stubborn), hostapd.conf and the access point's command lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The I2C tool's driver layer in this process, against the sandbox's simulated bus: the
 // variants the tool does not use (16-bit register addresses) and the handle's life.
 #include "drv_i2c.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings store client against the stand-in settings file manager: set-up, the
 // request exchange and its failures, and the setter family.
 // ctest-labels: threaded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one reader of ".gps" track files on files cut anywhere, appended to, or damaged.
 // Checksums of the sentences were worked out by hand (XOR between '$' and '*').
 #include "gps_reader.hpp"

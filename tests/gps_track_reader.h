@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tests' view of a GPS track file (".gps"), through the one reader of the format:
 // whether it holds what a track may hold (the 14-digit start time, the file's name, then
 // "<ms>:<sentence>" lines ended by LF). A file cut off by a power loss or a killed writer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GPS track writer on its own, with a tick the test moves: the file's lines, the
 // pre-event ring, the duration, the 512-byte writes, and every failure of the card (made
 // at the writer's system calls). The stand-in "sync" of a sandbox records the syncs.

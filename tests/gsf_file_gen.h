@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A G-sensor data file in the recorder's layout, laid out byte by byte for kv_export's
 // tests: header (start 2024-05-07 14:35:19), records (time, x, y, z, reserved; the sensor's
 // fourth value 7 and the battery 3700 mV), end marker. `closed` false leaves it as a kill

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tests' view of a G-sensor data file (".gsf"): the one reader of the format, with a
 // file whose header is incomplete read as nothing. The reader decodes every field from
 // its byte offset, so a wrong field offset in the writer shows up as a wrong value.

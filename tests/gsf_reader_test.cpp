@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one reader of ".gsf" data files on files cut anywhere. Each file is built here byte
 // by byte, as the card would hold it, so the expected values are the bytes themselves.
 #include "gsf_reader.hpp"

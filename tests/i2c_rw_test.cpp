@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // i2c_rw on a simulated board: the real tool against the sandbox's I2C bus. Each case
 // checks what a person at the board's shell sees (the printed lines, byte for byte) and
 // what reached the devices (their registers and the requests on the bus).

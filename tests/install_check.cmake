@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the library into a staging folder and builds a C program against it with
 # the flags that pkg-config gives, as an outside server's build would.
 file(REMOVE_RECURSE ${WORK})

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one block writer of the recording files, on its own with a card made of the test's
 // own calls: what reaches the file while the card refuses and takes writes again, and
 // what a card that stalls past the writer's memory costs.

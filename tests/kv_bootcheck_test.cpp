@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_bootcheck on a simulated board: the real tool with the stand-in umount and
 // fsck_msdos, the card-detect node and the marker file on the flash.
 #include <gtest/gtest.h>

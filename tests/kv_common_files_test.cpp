@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recordings folder and the time helpers: the name rule, counting, sizing and deleting
 // by the name rule, the path helpers, the saved-recording notices, and setting the clock
 // through the board root.

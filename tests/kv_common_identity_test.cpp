@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Settings conversions, language, version and identity files, Wi-Fi name and password
 // rules, string helpers, writing buffers into files, and process checks through ps.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SD card and the flash: mount detection, the unmount ladders, checking, formatting,
 // the boot check marker, the write test, free memory and disk space. Every command runs
 // against the sandbox's stand-in tools; the mount table is the sandbox's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo's folder: a short one whatever TMPDIR says, and of the folders earlier demos
 // left, only this user's finished ones removed (several demos may run at once).
 // test-links: kvsim_demo_folder

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_export's pages in a real browser (headless Chromium, driven over its DevTools pipe by
 // tests/browser/cdp_run.mjs): the overview lists every recording of a generated card; on a
 // recording's page, seeking the video to t moves the map's marker to the track's position

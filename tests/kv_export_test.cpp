@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_export, the workstation exporter: what a person gets from a recording's track and
 // G-sensor files, checked with the programs people open them with (xmllint, gpsbabel,
 // rsvg-convert), and what the tool makes of files cut short by a kill or not made by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_export's small units on their own: the text helpers every output goes through, the
 // recording name rule, the time zone, trips and subtitles. Expected values are written
 // out by hand (or come from the track generator), never from the code under test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GPS channel's client: what each sender puts on the queue of key 49609 and into the
 // sender's slot, read back as kv_navlink reads them, in a sandbox of its own.
 #include "kv_gps_msg_drv.h"

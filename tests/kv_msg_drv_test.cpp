@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event bus client against a server played by a thread of the test: set-up, the
 // record each shape puts on the queue, the family of senders, bounds, full queues and
 // threads sharing the bus.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_navlink on a simulated board: the real daemon with the settings manager and kv_server
 // stand-ins, the GPS receiver played into /dev/ttyS0 by the sandbox's feeder, and what a
 // person on the board would see: track files on the card, events on the bus, the clock,

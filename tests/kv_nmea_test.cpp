@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared NMEA rules, sentence by sentence. Expected values are worked out by hand
 // (checksums with a calculator: XOR of the bytes between '$' and '*').
 #include "kv_nmea.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The move-only owners: each handle is released exactly once, whatever is done with it.
 #include "kv_owners.hpp"
 

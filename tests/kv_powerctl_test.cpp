@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_powerctl on a simulated board: the real tool with the stand-in killall and umount
 // keeping the sandbox's process list and mount table true. The board controller's node is
 // the file the controller's driver would take the command from.

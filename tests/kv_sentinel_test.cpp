@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_sentinel on a simulated board: the real program with the stand-ins of its four peers.
 // The waits are the system's own (10 s start-up, 10 s rounds, 40 s without an answer),
 // so each case takes up to a minute and a half; they run in parallel.

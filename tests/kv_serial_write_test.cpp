@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial link between a rear and a front camera unit: two real kv_navlink daemons,
 // each on a simulated board of its own with its settings manager and kv_server, their
 // "/dev/ttyS1" joined by a 9600-baud cable (sim/sandbox_link.h). What a person would see:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kv_server stand-in's recording controller, as the recorder's programs meet it: the
 // real kv_shocklog and kv_navlink on a simulated unit get the recorder's command line,
 // track requests and signals, and leave the files a recording leaves; a rear unit's saved

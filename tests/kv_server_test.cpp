@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kv_server stand-in as the recorder's programs meet it: the event bus client of
 // this test process against the real stand-in process in a sandbox.
 // ctest-labels: threaded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_shocklog in a simulated board: the data file a recording leaves on the card, with
 // the real program, the kv_server stand-in answering on the event bus and the G-sensor
 // node moved by the sandbox's feeder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_stationd: the search key and wlan0's address in-process (the address also from the
 // kernel, in a network namespace of the test's own), then the program on a simulated board:
 // the command lines of each security type and unit, the scans, the address wait, signals,

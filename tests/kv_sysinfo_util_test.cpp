@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The role, Wi-Fi and file-name order helpers over the shared settings record, and the log
 // lines their setters write.
 #include "kv_sysinfo_util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_wifi_switch on a simulated board: hostapd.conf, the command lines of "on" and "off",
 // the retries of a driver or access point that will not come up, the command-line checks,
 // and hostile values in every argument.

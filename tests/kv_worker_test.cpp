@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The programs' worker thread: started once with every signal blocked, stopped by its
 // quit request, and cancelled out of a blocking call or left when it will not end.
 // ctest-labels: threaded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port readers' line splitter over a pipe: lines cut across reads at every byte,
 // several lines in one read, and streams that never say CR LF.
 // test-links: kvnavlink

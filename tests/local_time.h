@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The time_t of a local wall-clock time, for tests that fix "now".
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Message queues: the size arithmetic, the type word on 64-bit hosts, request/reply.
 // ctest-labels: threaded
 #include "msg_util.h"

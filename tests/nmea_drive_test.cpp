@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated receiver's captures: each committed capture says on its first line how it
 // was made, and that command makes it again byte for byte; what it holds is what a
 // receiver sends (checksums, fix timing, the tunnel's gap, the rollover's dates).

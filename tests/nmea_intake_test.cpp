@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GPS reader's sentence intake on its own: which lines pass, and what "$GPRMC" does to
 // the OSD speed, the clock fields and the signal notice, with synthetic ticks for every
 // timing rule (5 s, 800 ms, 3 h). The allocation count of the hot path (intake and track

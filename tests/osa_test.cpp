@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The I2C tool's OS layer: the print lock every line goes through, and the texts its
 // failures print.
 // ctest-labels: threaded

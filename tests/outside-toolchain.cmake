@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # An integrator's toolchain file as Buildroot or Yocto write one: the compilers and where
 # the target's files are, nothing of this project's. The build it gives must be the same
 # firmware as the board preset's (tests/ship_check.sh cross).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --help and --version, tried as a person would on a unit: every program answers and ends
 // with status 0, and nothing on the board changes (no tool run, no file written, no
 // daemon left running). Without the answer, kv_powerctl --help powered the board off and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial link's command lines: what the rear unit writes for each code, and what the
 // front unit makes of each line it receives (event, record, sign of life).
 // test-links: kvnavlink

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated board's own promises that the other tests rely on.
 #include "sandbox.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // In-process locks.
 // ctest-labels: threaded
 #include "sem_util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in servers as the supervisor's monitors will meet them: answering, hanging,
 // dying and ending. Requests go over raw queue calls, so a test never blocks on a server
 // that was told not to answer.

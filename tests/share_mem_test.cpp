@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared segments: create or reuse, and copies bounded by the segment.
 #include "share_mem.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The project as integrators and distributions build, install and package it, checked:
 #
 #   ship_check.sh clang    DEV_BUILD          every translation unit of the tree, read by

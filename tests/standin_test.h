@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fixture of a client's tests against one stand-in server in a fresh sandbox: the test
 // scripts its replies and reads what it received.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system server client against the stand-in system_server of a sandbox.
 // ctest-labels: threaded
 #include "sys_msg_drv.h"

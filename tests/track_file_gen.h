@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small generator of GPS track files in the recorder's format, for the exporter's tests
 // and benchmark: a header (the start's local time as 14 digits, the file's own name), then
 // "<ms since the start>:<sentence>\n" for an RMC and a GGA per fix epoch, as a receiver

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the scenario tests of the Wi-Fi programs: a simulated board to run them on,
 // what they left (tool calls, log lines), and the hostile values of the injection suites.
 #pragma once

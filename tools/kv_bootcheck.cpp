@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_bootcheck: checks the SD card's file system once during start-up and leaves the
 // outcome in the boot check marker on flash, where the recorder reads it back.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_powerctl: stops the recorder and has the board controller cut, or cut and restore,
 // the main power.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The station-mode client: drives wpa_supplicant through wpa_cli (answers read from a
 // pipe, the last line counts), dhcpcd, and the unit's web and FTP servers. Values from the
 // command line reach every command as single shell words.

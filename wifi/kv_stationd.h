@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_stationd: joins the unit to a Wi-Fi network as a client (station mode), gets an
 // address by DHCP and starts the unit's web and FTP servers; or undoes all of that.
 // A front unit joins the network named on its command line; a rear unit joins the front

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_stationd: joins a Wi-Fi network in station mode, or leaves it.
 //
 //   kv_stationd on|ON <ssid> <password> <security> <device_name> <rear>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kv_wifi_switch: turns the unit's Wi-Fi access point on or off.
 //
 //   kv_wifi_switch on|ON <ssid> <key> <channel> [<rear_mac>]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wifi_args.hpp"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command lines of the Wi-Fi programs. Every value ends up in a shell command or a
 // configuration file, so all of them are checked before the program changes anything: a
 // value with a control character (a line break would add a line to hostapd.conf or the

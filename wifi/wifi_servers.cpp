@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wifi_servers.hpp"
 
 #include <string>

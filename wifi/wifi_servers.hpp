@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The unit's web server (boa) and FTP server (bftpd), through which a phone or the rear
 // camera unit reaches the recorder over Wi-Fi. Both Wi-Fi programs start them once their
 // network is up and stop them before they take it down.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The overview of a card: sorting the trips by a column, showing only some kinds of
 // recording, and a map of all trips (Leaflet, or the routes drawn plainly without it).
 // The table is in the page itself, so it is painted before this script runs.

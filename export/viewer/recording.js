@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The page of one recording: the video is the clock. Playing or seeking it moves the car on
 // the map and the cursor on the charts; clicking the map, a chart or an event seeks it.
 // Without a video a slider is the clock. Without Leaflet (or offline) the route is drawn

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives headless Chromium over its DevTools pipe (JSON messages ended by NUL on fds 3
 // and 4, no npm package needed) through the steps of a test, and prints what it saw, a
 // line each: "result: <JSON>" for every step, "problem: <text>" for every console error,

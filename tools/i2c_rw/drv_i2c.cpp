@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver layer: one open device per handle, one request per read or write.
 #include "drv_i2c.h"
 

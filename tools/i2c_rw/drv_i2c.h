@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * drv_i2c: the I2C tool's thin layer over the board's I2C character device ("/dev/dev_i2c").
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device calls of drv_i2c: the node's own open/ioctl/close on the board, the sandbox's
 // simulated bus on a workstation with a board root. The firmware build has only the first.
 #include "drv_i2c_bus.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * The four calls through which drv_i2c reaches the device: open, set address, transfer,
  * close. On the board they are open(), ioctl() and close() of the node. In a workstation

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sandbox's simulated I2C bus: the three requests of the board's driver served from
 // register maps below the board root, so that the tool can be run and checked on a
 // workstation (file formats in sim/i2c_bus_format.h). Compiled into workstation builds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // i2c_rw: reads and writes registers of devices on the board's I2C bus from a shell.
 //
 //   i2c_rw -r|-w <devAddrInHex> <regAddrInHex> <regValueInHex or numRegsToReadInDec>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "osa.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * osa: the small OS layer of the I2C tool. Its one live part is the print lock: every
  * line the tool prints is written under gOSA_printfLock, which is statically initialised

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "osa_mutex.h"
 
 #include <errno.h>

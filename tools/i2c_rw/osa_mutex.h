@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * osa_mutex: the OS layer's mutex. A thin wrapper of a POSIX mutex, created, locked,
  * unlocked and deleted by handle. Results are OSA_SOK (0) or OSA_EFAIL (-1).

@@ -91,13 +91,19 @@ std::string zoneText(const Zone &z) {
   return out;
 }
 
+// A damaged file can give any number of seconds: beyond the year 9999 a time is told as a
+// count, never multiplied into milliseconds past what 64 bits hold.
+constexpr int64_t kLastSecond = 253402300799;  // 9999-12-31 23:59:59
+
 std::string localText(int64_t local_s) {
+  if (local_s < -kLastSecond || local_s > kLastSecond) return std::to_string(local_s) + " s";
   std::string iso = utcText(local_s * 1000);  // "2024-05-07T14:35:19.000Z"
   return iso.substr(0, 10) + " " + iso.substr(11, 8);
 }
 
 std::string isoLocalText(int64_t utc_ms, const Zone &z) {
-  if (!z.known) return utcText(utc_ms);
+  if (!z.known || utc_ms < -kLastSecond * 1000 || utc_ms > kLastSecond * 1000)
+    return utcText(utc_ms);
   std::string iso = utcText(utc_ms + z.minutes * 60000LL);
   iso.pop_back();  // the 'Z'
   return iso + zoneText(z);

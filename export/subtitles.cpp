@@ -3,6 +3,8 @@
 
 #include <math.h>
 
+#include <algorithm>
+
 #include "text_out.hpp"
 
 namespace kv_export {
@@ -56,7 +58,10 @@ std::string subtitles(const Track &track, const RecordingFacts &facts, SubtitleF
   std::string out = format == SubtitleFormat::kVtt ? "WEBVTT\n\n" : "";
   size_t next = 0;
   const TrackPoint *last = nullptr;
-  int64_t end = (track.end_ms + 999) / 1000 * 1000;
+  // A cue a second: a damaged offset far ahead must not make millions of them. No recording
+  // of the unit lasts anywhere near six hours; what lies beyond gets no cue.
+  constexpr int64_t kLastCueMs = 6 * 3600 * 1000;
+  int64_t end = (std::min(track.end_ms, kLastCueMs) + 999) / 1000 * 1000;
   for (int64_t ms = 0, cue = 1; ms < end || cue == 1; ms += 1000, ++cue) {
     while (next < fixes.size() && fixes[next]->offset_ms < ms + 1000) last = fixes[next++];
     // A fix older than the second before is stale: the car is in a tunnel.

@@ -67,7 +67,7 @@ int64_t rmcTime(const std::string &sentence) {
   int64_t ms = ((std::stoi(t.substr(0, 2)) * 60 + std::stoi(t.substr(2, 2))) * 60 +
                 std::stoi(t.substr(4, 2))) *
                1000;
-  if (t.size() > 7) ms += std::lround(std::stod("0" + t.substr(6)) * 1000);
+  if (t.size() > 7) ms += std::lround(std::stod(t.substr(6)) * 1000);  // ".200"
   return ms;
 }
 

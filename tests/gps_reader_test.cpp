@@ -20,8 +20,13 @@ std::vector<std::string> shape(const kvformat::GpsFile &f) {
   for (const kvformat::GpsLine &l : f.lines) {
     char kind = "HNSD"[l.kind];
     if (l.kind == kvformat::GpsLine::kSentence && !l.checksum_ok) kind = 's';
-    out.push_back(std::string(1, kind) + std::to_string(l.line_no) + ":" +
-                  std::to_string(l.offset_ms) + ":" + std::string(l.text));
+    std::string s(1, kind);  // appended piece by piece: GCC 12 at -O3 warns on '+' chains
+    s += std::to_string(l.line_no);
+    s += ':';
+    s += std::to_string(l.offset_ms);
+    s += ':';
+    s += l.text;
+    out.push_back(std::move(s));
   }
   return out;
 }

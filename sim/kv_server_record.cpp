@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "kv_server_record.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stddef.h>
@@ -10,6 +11,7 @@
 #include <string.h>
 #include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -20,6 +22,7 @@
 #include "file_msg_drv.h"
 #include "kv_common_util.h"
 #include "kv_gps_msg_drv.h"
+#include "kv_owners.hpp"
 #include "kv_server_gps.h"
 #include "share_mem.h"
 #include "standin.h"
@@ -149,6 +152,9 @@ int writeVideo(const Recording &r) {
   if (pid < 0) return 127;
   int status = 0;
   if (waitpid(pid, &status, 0) != pid) return 127;
+  // The recorder's saver syncs a video it closes; ffmpeg does not, and a card that loses
+  // what was not synced (a power cut after the recording) would lose the video too.
+  if (kv::UniqueFd video{open(path.c_str(), O_RDONLY)}) fdatasync(video.get());
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 

@@ -44,6 +44,9 @@ bool BlockWriter::start(int fd, off_t offset, const char *name) {
     fill_ = written_ = 0;
     ++fill_seq_;
     unsynced_ = failing_ = false;
+    origin_ = Clock::now();
+    slot_open_ = origin_ + std::chrono::milliseconds(kSyncPeriodMs - kSyncLeadMs);
+    sync_asked_ = waiting_ = false;
     syncs_ = 0;
     dropped_ = 0;
     reported_drop_ = false;
@@ -84,6 +87,15 @@ bool BlockWriter::append(const void *data, size_t n) {
       wake_.notify_one();
     }
   }
+  const auto now = Clock::now();
+  if (!waiting_) {
+    waiting_ = true;
+    waiting_since_ = now;
+  }
+  if (!sync_asked_ && now >= slot_open_) {
+    sync_asked_ = true;
+    wake_.notify_one();
+  }
   return true;
 }
 
@@ -115,22 +127,49 @@ uint64_t BlockWriter::droppedBytes() const {
 }
 
 void BlockWriter::run() {
-  using Clock = std::chrono::steady_clock;
-  const auto period = std::chrono::milliseconds(kSyncPeriodMs);
   std::unique_lock<std::mutex> lock(mutex_);
-  auto next = Clock::now() + period;
+  // A card that refused a write is tried again at the next second's sync, not at every
+  // block.
+  auto ready = [this] { return stop_ || sync_asked_ || (full_ > 0 && !failing_); };
   while (!stop_) {
-    // A card that refused a write is tried again at the next deadline, not at every block.
-    if (wake_.wait_until(lock, next, [this] { return stop_ || (full_ > 0 && !failing_); })) {
-      if (stop_) break;
+    // Nothing waiting: no wake-up until something is appended.
+    if (waiting_)
+      wake_.wait_until(lock, quietDeadline(), ready);
+    else
+      wake_.wait(lock, ready);
+    if (stop_) break;
+    const auto now = Clock::now();
+    if (sync_asked_ || (waiting_ && now >= quietDeadline()))
+      syncPass(lock, now);
+    else if (full_ > 0 && !failing_)
       failing_ = writeWholeBlocks(lock) != 0;
-      continue;
-    }
-    // Paced by deadlines; after a sync longer than the period the next one starts anew
-    // from now rather than at once, so a stalled card is not hammered with syncs.
-    next += period;
-    if (next <= Clock::now()) next = Clock::now() + period;
-    failing_ = flush(lock, true) != 0;
+  }
+}
+
+// A second and the lead after the oldest waiting byte: a sampler's next sample, due a
+// second after the one that follows a sync, still comes first and takes the sync (with
+// any less, a sync made without a sample would be followed by such syncs for good).
+BlockWriter::Clock::time_point BlockWriter::quietDeadline() const {
+  const auto waited = waiting_since_ + std::chrono::milliseconds(kSyncPeriodMs + kSyncLeadMs);
+  return std::max(slot_open_, waited);
+}
+
+void BlockWriter::syncPass(std::unique_lock<std::mutex> &lock, Clock::time_point now) {
+  // The next second of the file; after a sync that took longer than a second the ones it
+  // overran are skipped, so a stalled card is not hammered with syncs.
+  const auto period = std::chrono::milliseconds(kSyncPeriodMs);
+  const auto lead = std::chrono::milliseconds(kSyncLeadMs);
+  const auto seconds = (now - origin_ + lead) / period + 1;
+  slot_open_ = origin_ + seconds * period - lead;
+  sync_asked_ = false;
+  // What is appended from here on may miss this sync: it waits from now.
+  const bool was_waiting = waiting_;
+  const auto since = waiting_since_;
+  waiting_ = false;
+  failing_ = flush(lock, true) != 0;
+  if (failing_ && was_waiting) {
+    waiting_ = true;
+    waiting_since_ = since;
   }
 }
 

@@ -3,6 +3,12 @@
 // G-sensor file). The card sees whole 512-byte writes, plus, once a second, the block
 // being filled and an fdatasync, so that a power cut loses at most the last second.
 //
+// The second's sync goes right after the first append of that second (a sample, a
+// sentence), so that it carries the newest record: a sync on a clock of its own would
+// fall just before a sample as often as just after it, and the card would then hold a
+// sample period less than it could. When nothing more comes, the waiting bytes are
+// synced 1.1 s after the oldest of them was appended.
+//
 // The sampling and reading threads only copy bytes into memory (append); a thread of the
 // writer's own does every write and sync, so a card that stalls for half a second on a
 // sync delays neither a 250 ms sample nor a 5 Hz sentence. When the card stalls so long
@@ -17,6 +23,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <span>
@@ -35,6 +42,10 @@ class BlockWriter {
   static constexpr size_t kBlockSize = 512;
   // One sync a second at most: what a cut may take, and 60 syncs a minute of card wear.
   static constexpr int64_t kSyncPeriodMs = 1000;
+  // Each second's sync may come this much before the second is full, so that a sampler
+  // whose 250 ms steps began with the file (sample 4 at 1000 ms and a little more) is met
+  // by the sync of its own second. Syncs still keep to one per second of the file.
+  static constexpr int64_t kSyncLeadMs = 100;
   using Block = std::array<unsigned char, kBlockSize>;
 
   // `storage` (at least two blocks) is the writer's memory for the blocks not yet on the
@@ -70,7 +81,12 @@ class BlockWriter {
     size_t tail = 0;        // bytes of the block being filled not on the card yet
     uint64_t tail_seq = 0;  // which block that is
   };
+  using Clock = std::chrono::steady_clock;
   void run();
+  // The moment the waiting bytes must be synced even when nothing more comes.
+  Clock::time_point quietDeadline() const;
+  // One second's sync (the lock is held); `now` decides the next second.
+  void syncPass(std::unique_lock<std::mutex> &lock, Clock::time_point now);
   // Writes what is held (and syncs when asked and something was written). The lock is
   // held on entry and exit, released around the card's calls. -1 when a write failed.
   int flush(std::unique_lock<std::mutex> &lock, bool sync);
@@ -97,7 +113,14 @@ class BlockWriter {
   size_t written_ = 0;
   uint64_t fill_seq_ = 0;
   bool unsynced_ = false;  // written since the last sync
-  bool failing_ = false;   // the card refused the last write or sync
+  // The seconds of the file: the next sync may come from slot_open_ on (one per second
+  // from origin_, kSyncLeadMs early); an append from then on asks for it at once.
+  Clock::time_point origin_;
+  Clock::time_point slot_open_;
+  bool sync_asked_ = false;
+  bool waiting_ = false;  // bytes appended that no sync has covered yet, since:
+  Clock::time_point waiting_since_;
+  bool failing_ = false;  // the card refused the last write or sync
   int syncs_ = 0;
   uint64_t dropped_ = 0;
   bool reported_drop_ = false;

@@ -8,11 +8,14 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "KVLog.h"
 #include "sandbox.h"
@@ -34,6 +37,22 @@ ssize_t pwriteCard(int fd, const void *buf, size_t n, off_t at) {
   return pwrite(fd, buf, n, at);
 }
 constexpr kv::BlockFileOps kCard = {pwriteCard, ::fdatasync};
+
+// Each sync of the card: when, and how many bytes the file held then.
+struct SyncSeen {
+  std::chrono::steady_clock::time_point at;
+  off_t size;
+};
+std::mutex g_seen_mutex;
+std::vector<SyncSeen> g_seen;
+
+int fdatasyncSeen(int fd) {
+  struct stat st = {};
+  fstat(fd, &st);
+  std::lock_guard<std::mutex> seen(g_seen_mutex);
+  g_seen.push_back({std::chrono::steady_clock::now(), st.st_size});
+  return ::fdatasync(fd);
+}
 
 class BlockWriterTest : public testing::Test {
  protected:
@@ -90,6 +109,35 @@ TEST_F(BlockWriterTest, a_stalled_card_refuses_whole_appends_once_its_memory_is_
   g_stall_ms = 0;
   EXPECT_EQ(writer.finish(), 0);
   EXPECT_EQ(file(), std::string(32 * taken, 'r')) << "records are kept or dropped whole";
+}
+
+// A sampler whose 250 ms steps began just after the file opened (kv_shocklog's header and
+// first sensor read): each second's sync comes right after that second's first sample,
+// so that a cut loses no more than a second of samples (a sync on a clock of its own fell
+// just before a sample and kept 250 ms less).
+TEST_F(BlockWriterTest, each_seconds_sync_carries_the_sample_just_taken) {
+  static constexpr kv::BlockFileOps kSeen = {::pwrite, fdatasyncSeen};
+  g_seen.clear();
+  writer.setOps(kSeen);
+  ASSERT_TRUE(writer.start(fd, 0, "data"));
+  using Clock = std::chrono::steady_clock;
+  std::vector<Clock::time_point> taken;
+  const auto first = Clock::now() + 20ms;
+  for (int i = 0; i < 10; ++i) {  // samples at 0 ... 2250 ms
+    std::this_thread::sleep_until(first + i * 250ms);
+    taken.push_back(Clock::now());
+    ASSERT_TRUE(writer.append(std::string(32, 'a' + i).data(), 32));
+  }
+  EXPECT_EQ(writer.finish(), 0);
+  std::lock_guard<std::mutex> seen(g_seen_mutex);
+  ASSERT_EQ(g_seen.size(), 2u) << "one sync a second";
+  for (const SyncSeen &sync : g_seen) {
+    size_t records = static_cast<size_t>(sync.size) / 32;
+    ASSERT_GE(records, 1u);
+    ASSERT_LE(records, taken.size());
+    EXPECT_LT(sync.at - taken[records - 1], 60ms)
+        << "the newest synced sample is " << records - 1 << ", taken before the sample just due";
+  }
 }
 
 }  // namespace

@@ -402,8 +402,18 @@ int IsEqualNameExistInDir(const char *strDir, const char *strName) {
   return 0;
 }
 
+// "rm -f" calls a path it cannot find deleted. A card that is out shows an empty folder
+// in its place and brings the file back when it is put in again: a deletion counts as
+// done only where the folder that held the path is still there.
 int KVDeleteFile(char *strPath) {
-  return strPath && isDeletable(strPath) ? kv::remove_path(kv::resolved(strPath)) : -1;
+  if (!strPath || !isDeletable(strPath)) return -1;
+  std::string path = kv::resolved(strPath);
+  int status = kv::remove_path(path);
+  size_t slash = path.find_last_not_of('/');
+  slash = slash == std::string::npos ? 0 : path.find_last_of('/', slash);
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (status == 0 && !kv::path_exists(folder)) return -1;
+  return status;
 }
 
 int KVDeleteAllExtFile(char *strPath) {

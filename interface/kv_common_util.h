@@ -205,7 +205,9 @@ long long GetTotalFileSize(char *strInPath);
 long long KVGetDirectoryTotalSpace(const char *pDir);
 int IsEmptyDirectory(const char *strInPath);
 int IsEqualNameExistInDir(const char *strDir, const char *strName);
-/* "rm -rf" of one path; the status, or -1 (nothing run) for null, "", the root, "." or "..". */
+/* "rm -rf" of one path; the status, or -1 (nothing run) for null, "", the root, "." or "..",
+ * and -1 when the folder that held the path is not there (a card that is out: its file
+ * comes back with it). */
 int KVDeleteFile(char *strPath);
 /* "rm -rf" of every "<stem>.*"; the status, or -1 (nothing run) for a stem that names no
  * file: null, empty, ending in '/', "." or "..". */

@@ -150,7 +150,8 @@ int TrackWriter::closeLocked() {
   return synced != 0 || closed != 0 ? -1 : 0;
 }
 
-// Opens the new track and writes its header; the lock is held. 0, or the fatal texts.
+// Opens the new track and writes its header; the lock is held. 0 (also when the card
+// refused the file: logged, no track), or the fatal texts.
 int TrackWriter::openLocked(const char *stem, int64_t start_tick, int64_t at, const char **printed,
                             const char **logged) {
   path_[0] = '\0';
@@ -173,10 +174,15 @@ int TrackWriter::openLocked(const char *stem, int64_t start_tick, int64_t at, co
   off_t end = fd_ >= 0 ? lseek(fd_, 0, SEEK_END) : 0;
   if (end < 0) end = 0;
   if (fd_ < 0) {
+    // A card that is out or turned read-only must not end the daemon: the GPS clock, the
+    // speed and the serial link go on, and the next track works once the card is back.
+    int err = errno;
     write_mode_ = 0;
-    *printed = "open file error!!";
-    *logged = "StartGpsFileWrite GPS EXIT 7\n";
-    return -1;
+    printf("open file error!!");
+    fflush(stdout);
+    KVLog("StartGpsFileWrite %s: open failed, no track: %s\n", path_, strerror(err));
+    path_[0] = '\0';
+    return 0;
   }
   blocks_.start(fd_, end, path_);
   if (writeHeader(path_) <= 0) {
@@ -253,6 +259,23 @@ int TrackWriter::process(const char *sentence) {
   return 1;
 }
 
+bool TrackWriter::durationOver() const {
+  return write_mode_.load() && now() - proc_start_.load() > duration_ms_.load();
+}
+
+int TrackWriter::expire() {
+  if (!hasLock() || !durationOver()) return 0;
+  {
+    // Tested again under the lock: a start that came meanwhile has set its own tick and
+    // duration before opening, and its new track must not be taken for the old one.
+    Lock lock(*this);
+    if (!durationOver()) return 0;
+    closeLocked();
+  }
+  kv_system("sync &\n");
+  return 1;
+}
+
 char *TrackWriter::currentFile(char *dest) {
   if (!dest) return dest;
   if (!hasLock()) {
@@ -302,6 +325,7 @@ void StartGpsFileWrite(const char *stem, int32_t, int64_t start_tick, int32_t du
 void StopGpsFileWirte() { TheTrack().stop(); }
 int CloseGpsFd() { return TheTrack().close(); }
 int ProcessGpsData(const char *sentence) { return TheTrack().process(sentence); }
+int ExpireGpsTrack() { return TheTrack().expire(); }
 char *GetCurrentWriteFile(char *dest) { return TheTrack().currentFile(dest); }
 int WriteHeader(const char *path) { return TheTrack().writeHeader(path); }
 bool TrackIsOpen() { return TheTrack().isOpen(); }

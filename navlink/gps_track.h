@@ -84,6 +84,8 @@ class TrackWriter {
   void stop();
   int close();
   int process(const char *sentence);
+  // Closes the track whose duration has run out; 1 when it did, else 0.
+  int expire();
   char *currentFile(char *dest);
   int writeHeader(const char *path);
 
@@ -94,6 +96,7 @@ class TrackWriter {
 
  private:
   class Lock;
+  bool durationOver() const;
   void storeInRing(int64_t tick, const char *sentence);
   void append(const char *text, size_t n);
   void appendLine(int64_t offset, const char *sentence);
@@ -147,7 +150,8 @@ void TrackZeroRing();
 // Starts a track (closing an open one first). `stem` null or empty, the GPS reader not
 // running, or no track lock: no file, but the start tick and the duration are kept.
 // A start tick <= 0 means now; a tick in the past has the ring's sentences since then
-// written first, at the first sentence after the start.
+// written first, at the first sentence after the start. A file the card refuses (out,
+// read-only) is logged with the reason and makes no track; the daemon goes on.
 void StartGpsFileWrite(const char *stem, int32_t reserved, int64_t start_tick, int32_t duration_ms);
 // CloseGpsFd(), then "sync &".
 void StopGpsFileWirte();
@@ -157,6 +161,10 @@ int CloseGpsFd();
 // into the file. 1, or -1 when the track's duration had run out (the track is closed and
 // this sentence dropped).
 int ProcessGpsData(const char *sentence);
+// Closes the open track when its duration has run out, as the next sentence would, so
+// that a quiet port does not keep it open (the GPS reader calls it between its reads).
+// 1 when it closed the track, else 0.
+int ExpireGpsTrack();
 // The open track's path ("" when none) into `dest`, which holds kGpsPathSize bytes.
 char *GetCurrentWriteFile(char *dest);
 // The two header lines into the buffer; their length.

@@ -92,7 +92,8 @@ void GpsReader::body() {
   splitter_.reset();
   while (!worker_.quitRequested()) {
     splitter_.pass(port_.fd(), takeLine, this);
-    NavBusFlush();  // notices kept while the serial reader waited for kv_server
+    ExpireGpsTrack();  // a quiet port must not keep a track open past its duration
+    NavBusFlush();     // notices kept while the serial reader waited for kv_server
     kv::sleep_ms(kPassPauseMs);
   }
   port_.close();

@@ -284,14 +284,36 @@ TEST_F(Track, card_failures_at_the_close_end_nothing_and_the_next_track_is_writt
   EXPECT_NE(file().find("5:" + sentence(2) + "\n"), std::string::npos) << file();
 }
 
-TEST_F(Track, a_track_that_cannot_be_opened_ends_the_daemon) {
+// A card that is out or read-only refuses the file: no track, the daemon goes on, and the
+// next track is written once the card takes files again.
+TEST_F(Track, a_track_that_cannot_be_opened_ends_nothing_and_the_next_is_written) {
   fatal.clear();
   stem = board.path("/mnt/mmc/NoSuchFolder/X");
   start();
-  ASSERT_EQ(fatal.size(), 1u);
-  EXPECT_EQ(fatal[0].printed, "open file error!!");
-  EXPECT_EQ(fatal[0].logged, "StartGpsFileWrite GPS EXIT 7\n");
+  EXPECT_TRUE(fatal.empty());
   EXPECT_FALSE(w->isOpen());
+  char path[kGpsPathSize];
+  EXPECT_STREQ(w->currentFile(path), "") << "a stop with the deletion mark deletes nothing";
+  EXPECT_EQ(w->process(sentence(1).c_str()), 1);
+  stem = board.path("/mnt/mmc/Recordings/X");
+  start();
+  at(5, sentence(2));
+  EXPECT_EQ(w->close(), 0);
+  EXPECT_EQ(file().substr(15), "X.gps\n5:" + sentence(2) + "\n");
+}
+
+// A quiet port: the track ends when its duration runs out, not at the next sentence.
+TEST_F(Track, the_duration_ends_the_track_without_a_sentence) {
+  start(0, 1000);
+  at(500, sentence(1));
+  clock = start_ + 1000;
+  EXPECT_EQ(w->expire(), 0);
+  EXPECT_TRUE(w->isOpen());
+  clock = start_ + 1001;
+  EXPECT_EQ(w->expire(), 1);
+  EXPECT_FALSE(w->isOpen());
+  EXPECT_EQ(syncs(), 1) << "closed as a stop closes it";
+  EXPECT_EQ(file().substr(15), "X.gps\n500:" + sentence(1) + "\n");
 }
 
 TEST_F(Track, a_full_card_loses_lines_but_ends_nothing) {

@@ -28,6 +28,9 @@
 #include "kv_block_writer.hpp"
 #include "sem_util.h"
 
+// The daemon's own types; the system's function names below stay global.
+namespace navlink {
+
 // The ring: the most recent sentences with their tick of receipt.
 inline constexpr int kGpsRingEntries = 240;
 inline constexpr size_t kGpsSentenceSize = 1024;
@@ -128,10 +131,9 @@ class TrackWriter {
   int ring_size_ = 0;  // filled slots, at most 240
 };
 
-// The daemon's track writer.
+// The daemon's track writer, and what its thread sets up and asks of it.
 TrackWriter &TheTrack();
 
-// The system's names, over TheTrack().
 // Sets the hooks and the file calls (null `ops`: the real ones). Call before anything else.
 void TrackSetUp(const TrackHooks &hooks, const TrackFileOps *ops);
 
@@ -144,6 +146,13 @@ bool TrackHasLock();
 // The GPS reader's start: the ring's entries are zeroed, its counters kept.
 void TrackZeroRing();
 
+// For tests: a track is open; the filled slots of the ring.
+bool TrackIsOpen();
+int TrackRingSize();
+
+}  // namespace navlink
+
+// The system's names, over navlink::TheTrack().
 // Starts a track (closing an open one first). `stem` null or empty, the GPS reader not
 // running, or no track lock: no file, but the start tick and the duration are kept.
 // A start tick <= 0 means now; a tick in the past has the ring's sentences since then
@@ -157,11 +166,7 @@ int CloseGpsFd();
 // into the file. 1, or -1 when the track's duration had run out (the track is closed and
 // this sentence dropped).
 int ProcessGpsData(const char *sentence);
-// The open track's path ("" when none) into `dest`, which holds kGpsPathSize bytes.
+// The open track's path ("" when none) into `dest`, which holds navlink::kGpsPathSize bytes.
 char *GetCurrentWriteFile(char *dest);
 // The two header lines into the buffer; their length.
 int WriteHeader(const char *path);
-
-// For tests: a track is open; the filled slots of the ring.
-bool TrackIsOpen();
-int TrackRingSize();

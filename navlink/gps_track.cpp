@@ -14,6 +14,7 @@
 #include "dm368_zt5_util.h"
 #include "kv_common_util.h"
 
+namespace navlink {
 namespace {
 
 constexpr int kDefaultDurationMs = 60000;
@@ -301,7 +302,7 @@ int TrackWriter::writeHeader(const char *path) {
   return n;
 }
 
-// ---- the system's names --------------------------------------------------------------
+// ---- the daemon's track writer --------------------------------------------------------
 
 // Never destroyed: the daemon ends with exit() from any thread, and a track still open
 // then keeps what reached the card rather than waiting for a sync that may never end.
@@ -319,6 +320,15 @@ int TrackCreateLock() { return TheTrack().createLock(); }
 void TrackDestroyLock() { TheTrack().destroyLock(); }
 bool TrackHasLock() { return TheTrack().hasLock(); }
 void TrackZeroRing() { TheTrack().zeroRing(); }
+bool TrackIsOpen() { return TheTrack().isOpen(); }
+int TrackRingSize() { return TheTrack().ringSize(); }
+
+}  // namespace navlink
+
+// ---- the system's names --------------------------------------------------------------
+
+using navlink::TheTrack;
+
 void StartGpsFileWrite(const char *stem, int32_t, int64_t start_tick, int32_t duration_ms) {
   TheTrack().start(stem, start_tick, duration_ms);
 }
@@ -328,5 +338,3 @@ int ProcessGpsData(const char *sentence) { return TheTrack().process(sentence); 
 int ExpireGpsTrack() { return TheTrack().expire(); }
 char *GetCurrentWriteFile(char *dest) { return TheTrack().currentFile(dest); }
 int WriteHeader(const char *path) { return TheTrack().writeHeader(path); }
-bool TrackIsOpen() { return TheTrack().isOpen(); }
-int TrackRingSize() { return TheTrack().ringSize(); }

@@ -28,6 +28,9 @@
 #include "kv_block_writer.hpp"
 #include "sem_util.h"
 
+// The daemon's own types; the system's function names below stay global.
+namespace navlink {
+
 // The ring: the most recent sentences with their tick of receipt.
 inline constexpr int kGpsRingEntries = 240;
 inline constexpr size_t kGpsSentenceSize = 1024;
@@ -131,10 +134,9 @@ class TrackWriter {
   int ring_size_ = 0;  // filled slots, at most 240
 };
 
-// The daemon's track writer.
+// The daemon's track writer, and what its thread sets up and asks of it.
 TrackWriter &TheTrack();
 
-// The system's names, over TheTrack().
 // Sets the hooks and the file calls (null `ops`: the real ones). Call before anything else.
 void TrackSetUp(const TrackHooks &hooks, const TrackFileOps *ops);
 
@@ -147,6 +149,13 @@ bool TrackHasLock();
 // The GPS reader's start: the ring's entries are zeroed, its counters kept.
 void TrackZeroRing();
 
+// For tests: a track is open; the filled slots of the ring.
+bool TrackIsOpen();
+int TrackRingSize();
+
+}  // namespace navlink
+
+// The system's names, over navlink::TheTrack().
 // Starts a track (closing an open one first). `stem` null or empty, the GPS reader not
 // running, or no track lock: no file, but the start tick and the duration are kept.
 // A start tick <= 0 means now; a tick in the past has the ring's sentences since then
@@ -165,11 +174,7 @@ int ProcessGpsData(const char *sentence);
 // that a quiet port does not keep it open (the GPS reader calls it between its reads).
 // 1 when it closed the track, else 0.
 int ExpireGpsTrack();
-// The open track's path ("" when none) into `dest`, which holds kGpsPathSize bytes.
+// The open track's path ("" when none) into `dest`, which holds navlink::kGpsPathSize bytes.
 char *GetCurrentWriteFile(char *dest);
 // The two header lines into the buffer; their length.
 int WriteHeader(const char *path);
-
-// For tests: a track is open; the filled slots of the ring.
-bool TrackIsOpen();
-int TrackRingSize();

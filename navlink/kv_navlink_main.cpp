@@ -175,7 +175,7 @@ int startSave(KV_MSG_BUF &msg) {
 
 int stopSave(KV_MSG_BUF &) {
   if (takeDeleteMark()) {
-    char path[kGpsPathSize];
+    char path[navlink::kGpsPathSize];
     GetCurrentWriteFile(path);
     StopGpsFileWirte();
     // Empty when the track had closed already (its duration ran out): nothing to delete.

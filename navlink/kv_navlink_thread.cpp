@@ -78,7 +78,7 @@ void *GpsReader::run(void *self) {
 }
 
 void GpsReader::body() {
-  TrackZeroRing();
+  navlink::TrackZeroRing();
   if (NavBusJoin() != 0) {
     printf("kv message driver initialize failed. %s\n", "kv_navlink_thread");
     return;
@@ -137,7 +137,8 @@ void trackFatal(const char *printed, const char *logged) {
 
 void GpsReader::setUp() {
   navlink::GpsStateInit(gps_, navlink::GpsProbes{is_interch_inserted, is_av_cable_inserted});
-  TrackSetUp(TrackHooks{trackNow, readerRunning, &gps_.bFirstTimeSynced, trackFatal}, nullptr);
+  navlink::TrackSetUp(
+      navlink::TrackHooks{trackNow, readerRunning, &gps_.bFirstTimeSynced, trackFatal}, nullptr);
 }
 
 int GpsReader::start() {
@@ -145,13 +146,13 @@ int GpsReader::start() {
   KVLog("CreateGpsT\n");
   // The reader counts as started even when it cannot run: without its track lock it
   // would end at once, and track starts then do nothing.
-  if (TrackCreateLock() != 0) {
+  if (navlink::TrackCreateLock() != 0) {
     started_without_thread_ = true;
     return 0;
   }
   if (!worker_.start(run, this)) {
     printf("GpsThread create fail");
-    TrackDestroyLock();
+    navlink::TrackDestroyLock();
     return -1;
   }
   return 0;
@@ -163,7 +164,7 @@ int GpsReader::close() {
   CloseGpsFd();
   worker_.stop();
   started_without_thread_ = false;
-  TrackDestroyLock();
+  navlink::TrackDestroyLock();
   return 0;
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// A recording on a card that fails as SD cards fail (sim/card_fs.cpp, a FUSE file system
+// A recording on a card that fails as SD cards fail (sim/standins/card_fs.cpp, a FUSE file system
 // over the sandbox's /mnt/mmc): what a power cut leaves of the track and the G-sensor
 // file, a slow card that must not disturb the sampling or the GPS intake, and a full, a
 // read-only and a pulled card under each writer (the recording's files, the flash log,

@@ -27,6 +27,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using kvsim::Sandbox;
+using namespace navlink;  // the daemon's own types under test
 
 std::string sentence(int n) { return kvsim::withChecksum("GPGGA,SENTENCE," + std::to_string(n)); }
 

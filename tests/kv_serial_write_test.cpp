@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The serial link between a rear and a front camera unit: two real kv_navlink daemons,
 // each on a simulated board of its own with its settings manager and kv_server, their
-// "/dev/ttyS1" joined by a 9600-baud cable (sim/sandbox_link.h). What a person would see:
+// "/dev/ttyS1" joined by a 9600-baud cable (sim/sandbox/sandbox_link.h). What a person would see:
 // the bytes on the wire, the events the front's kv_server receives with their records,
 // the front's sign of life of the rear, the rear's GPS port. Each case runs in parallel
 // with the others; the waits the system prescribes (2 s keep-alive) are real.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The sandbox's card as a FUSE file system that fails as SD cards fail (sim/card_fs.cpp),
+// The sandbox's card as a FUSE file system that fails as SD cards fail (sim/standins/card_fs.cpp),
 // mounted over a board folder (/mnt/mmc, or /mnt/nand for the logs) for one test.
 //
 //   kvsim::Card card(board);            // mounted over /mnt/mmc, holding what it held

@@ -17,7 +17,7 @@
 //   std::string text = kvsim::captureText(kvsim::generateDrive(o), kvsim::describe(o));
 //   std::vector<kvsim::Sentence> back = kvsim::parseCapture(text);
 //
-// The program sim/nmea_drive writes the same captures to standard output.
+// The program nmea_drive (nmea_drive_main.cpp) writes the same captures to standard output.
 #pragma once
 
 #include <stdint.h>

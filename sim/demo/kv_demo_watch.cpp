@@ -149,7 +149,7 @@ void BoardWatch::rearKvServer(const std::string &line) {
   if (startsWith(line, "record ")) recordLine("rear kv_server", line);
 }
 
-// The recording controller's lines (sim/kv_server_record.h), told as the recorder's steps.
+// The recording controller's lines (sim/standins/kv_server_record.h), told as the recorder's steps.
 void BoardWatch::recordLine(const std::string &who, const std::string &line) {
   if (startsWith(line, "record start ")) {
     if (who == "kv_server") last_start_ = line;

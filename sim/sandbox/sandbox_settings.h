@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The settings record of a sandbox, for tests and for the stand-ins.
 //
-// The stand-in settings file manager (`file_manager`, sim/file_manager.cpp) owns SysInfo in
+// The stand-in settings file manager (`file_manager`, sim/standins/file_manager.cpp) owns SysInfo in
 // the segment of key 12930021 and keeps it in a store file of the sandbox. A test reaches
 // the live record through its own mapping, exactly as the programs do:
 //

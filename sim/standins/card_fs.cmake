@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: MIT
-# The card that fails as SD cards fail (sim/card_fs.cpp): a FUSE file system, built where
+# The card that fails as SD cards fail (card_fs.cpp): a FUSE file system, built where
 # libfuse3 is installed (Debian: libfuse3-dev, and fuse3 to run it). Not for the board's
 # processor: the card stays on the workstation.
 if(NOT CMAKE_CROSSCOMPILING)

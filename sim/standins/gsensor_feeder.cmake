@@ -1,0 +1,2 @@
+# SPDX-License-Identifier: MIT
+kv_standin(gsensor_feeder gsensor_feeder.cpp)

@@ -34,6 +34,7 @@ namespace {
 using namespace std::chrono_literals;
 using kvsim::Card;
 using kvsim::RecorderUnit;
+using kvsim::Sandbox;
 
 // Without root or /dev/fuse the card cannot be mounted: skipped, but never in CI.
 #define REQUIRE_CARD()                                    \
@@ -178,6 +179,61 @@ TEST(CardPowerCut, a_cut_mid_recording_leaves_both_files_up_to_the_last_second) 
   EXPECT_LT(gsf->records.front().time, 1000) << "the seconds before the event";
   EXPECT_GE(gsf->records.back().time, cut_at - 1000 - kUnderWayMs);
 }
+
+#ifdef KV_TEST_HAVE_EXPORT
+// A cut in the middle of a sync leaves half of a block that was written but not synced:
+// kv_export reads the track up to its last whole line, says what was cut, and keeps every
+// fix before it.
+TEST(CardPowerCut, kv_export_reads_a_torn_last_block_up_to_the_cut) {
+  REQUIRE_CARD();
+  CardUnit front(5, 1.0);  // a block of track every second or two
+  front.request("start kind=always pre=0 length=60000\n");
+  std::string stem = wordOf(front.startLine(), "stem");
+  std::string name = stem.substr(stem.rfind('/') + 1);
+  std::string on_card = "/Recordings/" + name + ".gps";
+  // Cut once a block went to the card after the track's last sync.
+  long long synced_at = -1, writes_then = 0;
+  for (int64_t until = tick() + 8000; tick() < until; std::this_thread::sleep_for(5ms)) {
+    Card::FileStats now = front.card.stats()[on_card];
+    if (now.syncs < 2) continue;
+    if (now.syncs != synced_at) {
+      synced_at = now.syncs;
+      writes_then = now.writes;
+    } else if (now.writes > writes_then) {
+      break;
+    }
+  }
+  front.card.powerCut(true);
+  kill(static_cast<pid_t>(atoi(wordOf(front.startLine(), "shocklog").c_str())), SIGKILL);
+  front.unit.board.kill(front.unit.navlink);
+  front.card.powerOn();
+
+  auto &board = front.unit.board;
+  std::string text = board.read("/mnt/mmc/Recordings/" + name + ".gps");
+  ASSERT_FALSE(text.empty());
+  std::string out = board.root() + "/exported";
+  pid_t pid = board.start({"kv_export", "-o", out, board.path("/mnt/mmc/Recordings")});
+  int status = board.wait(pid, 30000ms);
+  ASSERT_NE(status, -1) << "kv_export did not end";
+  EXPECT_EQ(Sandbox::exitCode(status), 0) << board.stderrOf(pid);
+  size_t cut = text.size() - (text.rfind('\n') + 1);
+  printf("torn cut: %zu bytes of the track, %zu of them after its last whole line\n", text.size(),
+         cut);
+  if (cut > 0) {
+    std::string said = name + ".gps: last line cut short (" + std::to_string(cut) + " bytes";
+    EXPECT_NE(board.stderrOf(pid).find(said), std::string::npos) << board.stderrOf(pid);
+  }
+  int fixes = 0;
+  for (const auto &line : gpstrack::parse(text).lines)
+    fixes += line.sentence.rfind("$GPRMC,", 0) == 0 && line.sentence.find(",A,") < 20;
+  std::string gpx = board.read("/exported/" + name + ".gpx");
+  int points = 0;
+  for (size_t at = gpx.find("<trkpt "); at != std::string::npos; at = gpx.find("<trkpt ", at + 1))
+    ++points;
+  EXPECT_GE(fixes, 5);
+  EXPECT_EQ(points, fixes) << "every fix before the cut";
+}
+#endif
 
 // Every sync takes 500 ms: the samples keep their 250 ms, every sentence of a 5 Hz
 // receiver reaches the track, and the card still sees whole blocks and at most a sync a

@@ -271,10 +271,15 @@ int BootWriteCheckDisk(char *strResult) {
   char record[KV_BOOT_CHECK_MARKER_SIZE] = {0};
   memcpy(record, strResult, strnlen(strResult, sizeof record));
   kv::UniqueFd f(kv_open(KV_BOOT_CHECK_MARKER, O_WRONLY | O_CREAT | O_TRUNC, 0644));
-  if (!f) return 0;
+  if (!f) return -1;
   ssize_t n = write(f.get(), record, sizeof record);
-  (void)n;  // a marker that cannot be written reads as "no result" at the next boot
-  return 0;
+  if (n == static_cast<ssize_t>(sizeof record)) return 0;
+  // An empty or short marker would read as 0, "no card": none at all reads as no result.
+  int err = n < 0 ? errno : ENOSPC;
+  f.reset();
+  unlink(kv::rooted(KV_BOOT_CHECK_MARKER).c_str());
+  errno = err;
+  return -1;
 }
 
 int BootReadCheckDisk(void) {

@@ -105,7 +105,9 @@ int IsFsckMsdosResultOk(int retCode);
 /* Writes the flag names of a status into strError (KV_FSCK_ERROR_TEXT_SIZE bytes). */
 void PrintFsckMsdosError(int retCode, char *strError);
 
-/* Writes the boot check marker from the first 20 bytes of strResult (NUL-padded); 0. */
+/* Writes the boot check marker from the first 20 bytes of strResult (NUL-padded); 0, or -1
+ * (errno set) when the flash did not take it whole: then no marker is left, since a
+ * truncated one would read as 0, "no card". */
 int BootWriteCheckDisk(char *strResult);
 /* The number in the marker; -1 when there is none. */
 int BootReadCheckDisk(void);

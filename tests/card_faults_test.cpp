@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -392,6 +393,41 @@ TEST_P(CardFault, the_flash_log_loses_no_line_and_says_what_failed) {
   fault.clear(flash);
   KVLog("after the fault\n");
   EXPECT_NE(board.flashLogs().find("after the fault\n"), std::string::npos) << board.flashLogs();
+}
+
+// The boot check with the card, or the flash that takes its marker, failing: it ends in
+// time with its line, nothing else on either is touched, and a marker the flash did not
+// take is named in one line and left out (a truncated one would read as "no card").
+TEST_P(CardFault, kv_bootcheck_ends_in_time_and_names_a_marker_it_could_not_leave) {
+  REQUIRE_CARD();
+  const Fault &fault = GetParam();
+  for (const char *failing : {"/mnt/mmc", "/mnt/nand"}) {
+    kvsim::Sandbox board;
+    board.append("/proc/mounts", "/dev/mmcblk0p1 /mnt/mmc vfat rw,relatime 0 0\n");
+    Card card(board, failing);
+    ASSERT_TRUE(card.mounted()) << failing;
+    const std::string earlier = std::string(failing) + "/EARLIER.gps";
+    writeSynced(board.path(earlier), kEarlier);
+    fault.apply(card);
+    pid_t pid = board.start({"kv_bootcheck"});
+    int status = board.wait(pid, 10000ms);
+    ASSERT_NE(status, -1) << failing << ": kv_bootcheck hung";
+    EXPECT_EQ(Sandbox::exitCode(status), 0) << failing;
+    EXPECT_EQ(board.stdoutOf(pid), "####################### BootCheckDiskSdcard=1\n") << failing;
+    std::string said = board.stderrOf(pid);
+    if (std::string(failing) == "/mnt/nand") {
+      EXPECT_EQ(said.rfind("kv_bootcheck: /mnt/nand/boot_checkdisk not written: ", 0), 0u) << said;
+      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    } else {
+      EXPECT_EQ(said, "") << failing;
+      EXPECT_EQ(board.read("/mnt/nand/boot_checkdisk"), std::string("1") + std::string(19, '\0'));
+    }
+    fault.clear(card);
+    EXPECT_EQ(board.read(earlier), kEarlier) << failing;
+    if (!said.empty()) {
+      EXPECT_FALSE(board.exists("/mnt/nand/boot_checkdisk")) << failing;
+    }
+  }
 }
 
 // Storage housekeeping on a failing card reports the failure and deletes nothing else; on

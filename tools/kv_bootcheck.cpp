@@ -8,7 +8,9 @@
 // checker found it usable; -1 the card stayed mounted, or the checker's second run
 // reported a blocking flag. The card is left unmounted; mounting it again is the
 // start-up scripts' business. The exit status is always 0.
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "dm368_zt5_util.h"
 #include "kv_cmdline.h"
@@ -27,7 +29,9 @@ int checkCard() {
 void leaveMarker(int result) {
   char record[KV_BOOT_CHECK_MARKER_SIZE] = {0};
   snprintf(record, sizeof record, "%d", result);
-  BootWriteCheckDisk(record);
+  // The recorder then finds no result; the line says why the flash did not take it.
+  if (BootWriteCheckDisk(record) != 0)
+    fprintf(stderr, "kv_bootcheck: %s not written: %s\n", KV_BOOT_CHECK_MARKER, strerror(errno));
 }
 
 }  // namespace

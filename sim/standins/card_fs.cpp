@@ -33,6 +33,9 @@
 #include <fcntl.h>
 #include <fuse.h>
 #include <signal.h>
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -370,8 +373,15 @@ std::string stats() {
 }
 
 std::atomic<bool> g_detached{false};
+// Set once the loop is over: the control thread, which ends when the test closes its
+// end (after a "quit" too), must not touch the session that main then destroys.
+std::mutex g_serving_mutex;
+bool g_served = false;
 
 void endServing() {
+  std::lock_guard<std::mutex> held(g_serving_mutex);
+  if (g_served) return;
+  g_served = true;
   if (g.fuse) fuse_exit(g.fuse);
   // The loop's threads wait in the kernel: taking the mount away wakes them.
   if (umount2(g.mountpoint.c_str(), MNT_DETACH) == 0) g_detached = true;
@@ -485,6 +495,19 @@ void onTerm(int) {
   if (umount2(g.mountpoint.c_str(), MNT_DETACH) == 0) g_detached = true;
 }
 
+// libfuse keeps the mount point's name until fuse_unmount, which a mount taken away
+// detached (the way the card ends) never gets: that copy is not reported as a leak.
+int mount(fuse *session, const std::string &at) {
+#ifdef __SANITIZE_ADDRESS__
+  __lsan_disable();
+#endif
+  int result = fuse_mount(session, at.c_str());
+#ifdef __SANITIZE_ADDRESS__
+  __lsan_enable();
+#endif
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -521,7 +544,7 @@ int main(int argc, char **argv) {
   fuse_args args = FUSE_ARGS_INIT(0, nullptr);
   fuse_opt_add_arg(&args, "kv_cardfs");
   g.fuse = fuse_new(&args, &ops, sizeof ops, nullptr);
-  if (!g.fuse || fuse_mount(g.fuse, g.mountpoint.c_str()) != 0) {
+  if (!g.fuse || mount(g.fuse, g.mountpoint) != 0) {
     fprintf(stderr, "kv_cardfs: cannot mount %s\n", g.mountpoint.c_str());
     if (g.fuse) fuse_destroy(g.fuse);
     fuse_opt_free_args(&args);
@@ -536,6 +559,10 @@ int main(int argc, char **argv) {
   if (write(control, "mounted\n", 8) == 8) {
     std::thread(controlLoop, control).detach();
     status = fuse_loop_mt(g.fuse, 0);
+  }
+  {
+    std::lock_guard<std::mutex> held(g_serving_mutex);
+    g_served = true;
   }
   if (!g_detached) fuse_unmount(g.fuse);
   fuse_destroy(g.fuse);

@@ -107,10 +107,11 @@ ship-check:
 # The benchmarks and what they run against; the suite is not needed for them.
 bench:
 	@$(RELEASE_CONFIGURE)
-	cmake --build --preset release -j $(JOBS) --target kv_bench kv_export_bench nmea_bench
+	cmake --build --preset release -j $(JOBS) --target kv_bench kv_export_bench nmea_bench card_wear_bench
 	./build/release/bin/kv_bench
 	./build/release/bin/kv_export_bench
 	./bench/nmea_bench.sh build/release
+	./build/release/bin/card_wear_bench
 
 # The firmware, and what each program's bytes are spent on (cmake/footprint.sh).
 board:

@@ -88,14 +88,18 @@ bool BlockWriter::append(const void *data, size_t n) {
     }
   }
   const auto now = Clock::now();
+  bool wake = false;
   if (!waiting_) {
+    // The syncing thread waits without a deadline while nothing waits: it takes this one.
     waiting_ = true;
     waiting_since_ = now;
+    wake = true;
   }
   if (!sync_asked_ && now >= slot_open_) {
     sync_asked_ = true;
-    wake_.notify_one();
+    wake = true;
   }
+  if (wake) wake_.notify_one();
   return true;
 }
 
@@ -132,11 +136,12 @@ void BlockWriter::run() {
   // block.
   auto ready = [this] { return stop_ || sync_asked_ || (full_ > 0 && !failing_); };
   while (!stop_) {
-    // Nothing waiting: no wake-up until something is appended.
+    // Nothing waiting: no wake-up until something is appended. The deadline of what
+    // waits changes only with a sync, which this thread makes.
     if (waiting_)
       wake_.wait_until(lock, quietDeadline(), ready);
     else
-      wake_.wait(lock, ready);
+      wake_.wait(lock, [&] { return ready() || waiting_; });
     if (stop_) break;
     const auto now = Clock::now();
     if (sync_asked_ || (waiting_ && now >= quietDeadline()))
@@ -154,13 +159,15 @@ BlockWriter::Clock::time_point BlockWriter::quietDeadline() const {
   return std::max(slot_open_, waited);
 }
 
-void BlockWriter::syncPass(std::unique_lock<std::mutex> &lock, Clock::time_point now) {
-  // The next second of the file; after a sync that took longer than a second the ones it
-  // overran are skipped, so a stalled card is not hammered with syncs.
+// The first moment of the file's next second after `t`, at which a sync may come.
+BlockWriter::Clock::time_point BlockWriter::nextSlotAfter(Clock::time_point t) const {
   const auto period = std::chrono::milliseconds(kSyncPeriodMs);
   const auto lead = std::chrono::milliseconds(kSyncLeadMs);
-  const auto seconds = (now - origin_ + lead) / period + 1;
-  slot_open_ = origin_ + seconds * period - lead;
+  return origin_ + ((t - origin_ + lead) / period + 1) * period - lead;
+}
+
+void BlockWriter::syncPass(std::unique_lock<std::mutex> &lock, Clock::time_point now) {
+  slot_open_ = nextSlotAfter(now);
   sync_asked_ = false;
   // What is appended from here on may miss this sync: it waits from now.
   const bool was_waiting = waiting_;
@@ -171,6 +178,10 @@ void BlockWriter::syncPass(std::unique_lock<std::mutex> &lock, Clock::time_point
     waiting_ = true;
     waiting_since_ = since;
   }
+  // After a sync that took longer than a second the seconds it overran are skipped, so
+  // that a stalled card is not hammered with syncs.
+  slot_open_ = nextSlotAfter(Clock::now());
+  sync_asked_ = false;
 }
 
 // Oldest first, each released once the card has taken it.

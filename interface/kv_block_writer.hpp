@@ -85,6 +85,7 @@ class BlockWriter {
   void run();
   // The moment the waiting bytes must be synced even when nothing more comes.
   Clock::time_point quietDeadline() const;
+  Clock::time_point nextSlotAfter(Clock::time_point t) const;
   // One second's sync (the lock is held); `now` decides the next second.
   void syncPass(std::unique_lock<std::mutex> &lock, Clock::time_point now);
   // Writes what is held (and syncs when asked and something was written). The lock is

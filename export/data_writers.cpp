@@ -18,28 +18,46 @@ void element(std::string &out, const char *tag, double value, int decimals) {
   out.append("</").append(tag).append(">");
 }
 
-void gpxPoint(std::string &out, const TrackPoint &p) {
-  out += "<trkpt lat=\"";
-  appendFixed(out, p.lat, 8);
-  out += "\" lon=\"";
-  appendFixed(out, p.lon, 8);
-  out += "\">";
-  if (p.has_ele) element(out, "ele", p.ele_m, 3);
-  if (p.has_utc) out.append("<time>").append(utcText(p.utc_ms)).append("</time>");
-  if (p.has_geoid) element(out, "geoidheight", p.geoid_m, 3);
-  std::string_view fix = p.has_gga ? gpxFix(p.quality, p.sats) : std::string_view();
-  if (!fix.empty()) out.append("<fix>").append(fix).append("</fix>");
-  if (p.sats >= 0) out.append("<sat>").append(std::to_string(p.sats)).append("</sat>");
-  if (p.hdop >= 0) element(out, "hdop", p.hdop, 2);
-  out += "<extensions><gpxtpx:TrackPointExtension>";
-  element(out, "gpxtpx:speed", p.speed_mps, 3);
-  if (p.has_course) element(out, "gpxtpx:course", p.course_deg, 2);
-  out += "</gpxtpx:TrackPointExtension></extensions></trkpt>\n";
-}
+// What sets the two GPX versions apart. 1.0 has speed and course elements of its own,
+// which converters such as gpsbabel read, in an element order of its own; 1.1 carries them
+// in Garmin's TrackPointExtension and puts the name, description and bounds in metadata.
+struct GpxVersion {
+  const char *header;
+  const char *metadata_open;   // before the name
+  const char *metadata_line;   // after the name and after the description
+  const char *metadata_close;  // after the bounds
+  bool own_speed;              // <course> and <speed> in the point itself
+  size_t point_bytes;          // about, for reserving
+};
 
-// GPX 1.0 has speed and course elements of its own, which converters such as gpsbabel
-// read; its element order differs from 1.1's.
-void gpx10Point(std::string &out, const TrackPoint &p) {
+constexpr GpxVersion kGpx11 = {
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<gpx version=\"1.1\" creator=\"kv_export\" xmlns=\"http://www.topografix.com/GPX/1/1\""
+    " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+    " xmlns:gpxtpx=\"http://www.garmin.com/xmlschemas/TrackPointExtension/v2\""
+    " xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1"
+    " http://www.topografix.com/GPX/1/1/gpx.xsd"
+    " http://www.garmin.com/xmlschemas/TrackPointExtension/v2"
+    " https://www8.garmin.com/xmlschemas/TrackPointExtensionv2.xsd\">\n",
+    "<metadata>",
+    "",
+    "</metadata>\n",
+    false,
+    340};
+
+constexpr GpxVersion kGpx10 = {
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<gpx version=\"1.0\" creator=\"kv_export\" xmlns=\"http://www.topografix.com/GPX/1/0\""
+    " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+    " xsi:schemaLocation=\"http://www.topografix.com/GPX/1/0"
+    " http://www.topografix.com/GPX/1/0/gpx.xsd\">\n",
+    "",
+    "\n",
+    "\n",
+    true,
+    240};
+
+void gpxPoint(std::string &out, const TrackPoint &p, const GpxVersion &v) {
   out += "<trkpt lat=\"";
   appendFixed(out, p.lat, 8);
   out += "\" lon=\"";
@@ -47,13 +65,21 @@ void gpx10Point(std::string &out, const TrackPoint &p) {
   out += "\">";
   if (p.has_ele) element(out, "ele", p.ele_m, 3);
   if (p.has_utc) out.append("<time>").append(utcText(p.utc_ms)).append("</time>");
-  if (p.has_course) element(out, "course", p.course_deg, 2);
-  element(out, "speed", p.speed_mps, 3);
+  if (v.own_speed) {
+    if (p.has_course) element(out, "course", p.course_deg, 2);
+    element(out, "speed", p.speed_mps, 3);
+  }
   if (p.has_geoid) element(out, "geoidheight", p.geoid_m, 3);
   std::string_view fix = p.has_gga ? gpxFix(p.quality, p.sats) : std::string_view();
   if (!fix.empty()) out.append("<fix>").append(fix).append("</fix>");
   if (p.sats >= 0) out.append("<sat>").append(std::to_string(p.sats)).append("</sat>");
   if (p.hdop >= 0) element(out, "hdop", p.hdop, 2);
+  if (!v.own_speed) {
+    out += "<extensions><gpxtpx:TrackPointExtension>";
+    element(out, "gpxtpx:speed", p.speed_mps, 3);
+    if (p.has_course) element(out, "gpxtpx:course", p.course_deg, 2);
+    out += "</gpxtpx:TrackPointExtension></extensions>";
+  }
   out += "</trkpt>\n";
 }
 
@@ -73,6 +99,30 @@ void gpxBounds(std::string &out, const Track &t) {
     }
   appendf(out, "<bounds minlat=\"%.8f\" minlon=\"%.8f\" maxlat=\"%.8f\" maxlon=\"%.8f\"/>", lat0,
           lon0, lat1, lon1);
+}
+
+std::string gpxOf(const Track &t, std::string_view name, const std::string &utc_offset,
+                  const GpxVersion &v) {
+  std::string out;
+  out.reserve(512 + t.points() * v.point_bytes);
+  out += v.header;
+  std::string title = xmlText(name), desc = startDesc(t, utc_offset);
+  out.append(v.metadata_open).append("<name>").append(title).append("</name>");
+  out += v.metadata_line;
+  if (!desc.empty()) {
+    out.append("<desc>").append(xmlText(desc)).append("</desc>");
+    out += v.metadata_line;
+  }
+  gpxBounds(out, t);
+  out += v.metadata_close;
+  out += "<trk><name>" + title + "</name>\n";
+  for (const auto &seg : t.segments) {
+    out += "<trkseg>\n";
+    for (const auto &p : seg) gpxPoint(out, p, v);
+    out += "</trkseg>\n";
+  }
+  out += "</trk>\n</gpx>\n";
+  return out;
 }
 
 }  // namespace
@@ -108,52 +158,11 @@ std::string_view gpxFix(int quality, int sats) {
 }
 
 std::string trackGpx(const Track &t, std::string_view name, const std::string &utc_offset) {
-  std::string out;
-  out.reserve(512 + t.points() * 340);
-  out +=
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<gpx version=\"1.1\" creator=\"kv_export\" xmlns=\"http://www.topografix.com/GPX/1/1\""
-      " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
-      " xmlns:gpxtpx=\"http://www.garmin.com/xmlschemas/TrackPointExtension/v2\""
-      " xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1"
-      " http://www.topografix.com/GPX/1/1/gpx.xsd"
-      " http://www.garmin.com/xmlschemas/TrackPointExtension/v2"
-      " https://www8.garmin.com/xmlschemas/TrackPointExtensionv2.xsd\">\n";
-  std::string title = xmlText(name), desc = startDesc(t, utc_offset);
-  out += "<metadata><name>" + title + "</name>";
-  if (!desc.empty()) out += "<desc>" + xmlText(desc) + "</desc>";
-  gpxBounds(out, t);
-  out += "</metadata>\n<trk><name>" + title + "</name>\n";
-  for (const auto &seg : t.segments) {
-    out += "<trkseg>\n";
-    for (const auto &p : seg) gpxPoint(out, p);
-    out += "</trkseg>\n";
-  }
-  out += "</trk>\n</gpx>\n";
-  return out;
+  return gpxOf(t, name, utc_offset, kGpx11);
 }
 
 std::string trackGpx10(const Track &t, std::string_view name, const std::string &utc_offset) {
-  std::string out;
-  out.reserve(512 + t.points() * 240);
-  out +=
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<gpx version=\"1.0\" creator=\"kv_export\" xmlns=\"http://www.topografix.com/GPX/1/0\""
-      " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
-      " xsi:schemaLocation=\"http://www.topografix.com/GPX/1/0"
-      " http://www.topografix.com/GPX/1/0/gpx.xsd\">\n";
-  std::string title = xmlText(name), desc = startDesc(t, utc_offset);
-  out += "<name>" + title + "</name>\n";
-  if (!desc.empty()) out += "<desc>" + xmlText(desc) + "</desc>\n";
-  gpxBounds(out, t);
-  out += "\n<trk><name>" + title + "</name>\n";
-  for (const auto &seg : t.segments) {
-    out += "<trkseg>\n";
-    for (const auto &p : seg) gpx10Point(out, p);
-    out += "</trkseg>\n";
-  }
-  out += "</trk>\n</gpx>\n";
-  return out;
+  return gpxOf(t, name, utc_offset, kGpx10);
 }
 
 std::string trackCsv(const Track &t, const Zone &zone) {

@@ -178,6 +178,9 @@ RecordingFacts factsOf(std::string_view stem, const Track *track, const GSensorD
       if (len > f.jolt_value) f.jolt_value = len, f.jolt_ms = s.time_ms;
     }
   }
+  // A damaged offset far ahead: the duration is bounded like a time (the year 9999), so that
+  // the end and the seconds the pages round it to stay within 64 bits.
+  f.duration_ms = std::min(f.duration_ms, kLastSecond * 1000);
   if (f.duration_ms > 0) f.average_kmh = f.km / (f.duration_ms / 3600000.0);
   return f;
 }

@@ -11,8 +11,8 @@
 
 #include "gps_track.h"
 #include "kv_nmea.h"
-#include "line_splitter.h"
 #include "nmea_intake.h"
+#include "split_reads.h"
 
 using namespace navlink;  // the daemon's own types under test
 
@@ -100,15 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   c.gps_need_alert = 1;
   c.gps_timezone = (data[0] & 0x80) ? -330 : 900;
   g_interch = data[0] & 1;
-  size_t chunk = 1 + data[1] % kSplitterReadSize;
-  LineSplitter splitter;
-  const char *bytes = reinterpret_cast<const char *>(data + 2);
-  size_t left = size - 2;
-  while (left > 0) {
-    size_t n = left < chunk ? left : chunk;
-    splitter.feed(bytes, n, takeLine, &run);
-    bytes += n;
-    left -= n;
-  }
+  splitInReads(data + 2, size - 2, data[1], takeLine, &run);
   return 0;
 }

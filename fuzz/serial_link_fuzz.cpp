@@ -9,8 +9,8 @@
 
 #include <memory>
 
-#include "line_splitter.h"
 #include "rear_command.h"
+#include "split_reads.h"
 
 using namespace navlink;  // the daemon's own types under test
 
@@ -65,15 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   (void)set_up;
   if (size < 1) return 0;
   memset(g_run.info.get(), 0, sizeof(SysInfo));
-  size_t chunk = 1 + data[0] % kSplitterReadSize;
-  LineSplitter splitter;
-  const char *bytes = reinterpret_cast<const char *>(data + 1);
-  size_t left = size - 1;
-  while (left > 0) {
-    size_t n = left < chunk ? left : chunk;
-    splitter.feed(bytes, n, takeLine, nullptr);
-    bytes += n;
-    left -= n;
-  }
+  splitInReads(data + 1, size - 1, data[0], takeLine, nullptr);
   return 0;
 }

@@ -49,6 +49,8 @@ inline constexpr int kReaderVtime = 5, kReaderVmin = 0;
 inline constexpr int kWriterVtime = 0, kWriterVmin = 1;
 void SetUpPort(int fd, int vtime, int vmin);
 
+namespace navlink {
+
 // A reader's port, held for the reader's life: opened non-blocking without becoming the
 // controlling terminal, set up as above, and given back its earlier settings (when they
 // could be read) and closed when the owner goes or closes it.
@@ -70,3 +72,5 @@ class SerialPort {
   struct termios saved_ = {};
   bool restore_ = false;
 };
+
+}  // namespace navlink

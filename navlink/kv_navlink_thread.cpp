@@ -63,7 +63,7 @@ class GpsReader {
   std::atomic<bool> started_without_thread_{false};
   navlink::GpsState gps_;
   navlink::LineSplitter splitter_;
-  SerialPort port_;
+  navlink::SerialPort port_;
 };
 
 // Never destroyed: DoExit ends the process while the reader may still run.

@@ -60,8 +60,8 @@ int sendStartTexts(SysInfo *info) {
   char firmware[64] = "", build[64] = "";
   GetFirmwareVersion(firmware);
   GetBuildNumber(build);
-  StartTexts texts;
-  FormatStartTexts(info->kv_config, firmware, build, MakeCurrentDateTime(), texts);
+  navlink::StartTexts texts;
+  navlink::FormatStartTexts(info->kv_config, firmware, build, MakeCurrentDateTime(), texts);
   int sum = WriteCommandToFront(SEND_TO_FRONT_INIT_VERSION, texts.version);
   sum += WriteCommandToFront(SEND_TO_FRONT_INIT_WIFI, texts.wifi);
   sum += WriteCommandToFront(SEND_TO_FRONT_SYSTEM_START, texts.start);
@@ -80,14 +80,16 @@ int sendSaveNotice(int code, SysInfo *info) {
 
 bool readerKeepsRunning() { return !link().serialReader.quitRequested(); }
 
-void deliverToBus(const RearCommand &command) { NavBusRearEvent(command, readerKeepsRunning); }
+void deliverToBus(const navlink::RearCommand &command) {
+  NavBusRearEvent(command, readerKeepsRunning);
+}
 
 void handleLinkLine(void *, const char *line, size_t) { ParseRearCommand(line); }
 
 int64_t linkTick() { return GetTickCount(); }
 
 void *SerialReadThread(void *) {
-  SerialPort port;
+  navlink::SerialPort port;
   if (!port.open(kLinkPort, O_RDONLY, kReaderVtime, kReaderVmin)) return nullptr;  // no link
   bool onBus = NavBusJoin() == 0;
   Link &g = link();
@@ -143,7 +145,7 @@ void SetUpPort(int fd, int vtime, int vmin) {
   tcsetattr(fd, TCSANOW, &t);
 }
 
-bool SerialPort::open(const char *board_path, int access, int vtime, int vmin) {
+bool navlink::SerialPort::open(const char *board_path, int access, int vtime, int vmin) {
   close();
   fd_.reset(kv_open(board_path, access | O_NOCTTY | O_NONBLOCK));
   if (!fd_) return false;
@@ -152,7 +154,7 @@ bool SerialPort::open(const char *board_path, int access, int vtime, int vmin) {
   return true;
 }
 
-void SerialPort::close() {
+void navlink::SerialPort::close() {
   if (fd_ && restore_) tcsetattr(fd_.get(), TCSANOW, &saved_);
   restore_ = false;
   fd_.reset();
@@ -183,15 +185,15 @@ int WriteToSerialWithCRLF(const char *str) {
 }
 
 int WriteCommandToFront(int command, const char *str) {
-  CommandLine line;
+  navlink::CommandLine line;
   long now = command == SEND_TO_FRONT_DATE_TIME ? MakeCurrentDateTime() : 0;
-  if (!ComposeCommandLine(command, str, now, line)) return -1;
+  if (!navlink::ComposeCommandLine(command, str, now, line)) return -1;
   switch (line.shape) {
-    case LineShape::Fixed:
+    case navlink::LineShape::Fixed:
       return WriteToSerial(line.text, static_cast<int>(line.len));
-    case LineShape::Framed:
+    case navlink::LineShape::Framed:
       return WriteToSerialWithCRLF(line.text);
-    case LineShape::None:
+    case navlink::LineShape::None:
       break;
   }
   return 0;
@@ -199,7 +201,7 @@ int WriteCommandToFront(int command, const char *str) {
 
 int CreateSerialReadThread() {
   if (link().serialReader.running()) return 0;
-  RearLinkSetUp(RearLinkHooks{GetStaticSysInfo, linkTick, deliverToBus});
+  navlink::RearLinkSetUp(navlink::RearLinkHooks{GetStaticSysInfo, linkTick, deliverToBus});
   return link().serialReader.start(SerialReadThread) ? 0 : -1;
 }
 

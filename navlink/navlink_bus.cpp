@@ -129,21 +129,21 @@ void NavBusFlush() {
   sendNotices(notices);
 }
 
-void NavBusRearEvent(const RearCommand &command, bool (*keep_waiting)()) {
+void NavBusRearEvent(const navlink::RearCommand &command, bool (*keep_waiting)()) {
   std::lock_guard<std::mutex> gate(g.gate);
   const RearCmdRecord &r = command.record;
   int id = KV_MSG_CMD_FROM_REAR_START + command.code;
   switch (command.event) {
-    case RearEvent::Code:
+    case navlink::RearEvent::Code:
       sendCode(id, command.code);
       break;
-    case RearEvent::Record:
+    case navlink::RearEvent::Record:
       sendOneWay(id, &r, sizeof r);
       break;
-    case RearEvent::RecordBlocking:
+    case navlink::RearEvent::RecordBlocking:
       exchange(id, &r, sizeof r, keep_waiting);
       break;
-    case RearEvent::None:
+    case navlink::RearEvent::None:
       break;
   }
 }

@@ -36,4 +36,4 @@ void NavBusFlush();
 
 // Serial reader only: the event of one received command. A blocking event waits for
 // kv_server's answer while `keep_waiting()` holds (checked every few milliseconds).
-void NavBusRearEvent(const RearCommand &command, bool (*keep_waiting)());
+void NavBusRearEvent(const navlink::RearCommand &command, bool (*keep_waiting)());

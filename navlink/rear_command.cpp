@@ -7,6 +7,7 @@
 
 #include "kv_common_util.h"
 
+namespace navlink {
 namespace {
 
 enum class Kind {
@@ -171,14 +172,17 @@ void DecodeRearLine(const char *line, int64_t tick, RearCommand &out) {
 
 void RearLinkSetUp(const RearLinkHooks &hooks) { g.hooks = hooks; }
 
+}  // namespace navlink
+
 void ParseRearCommand(const char *line) {
-  int64_t now = g.hooks.now ? g.hooks.now() : 0;
-  RearCommand command;
-  DecodeRearLine(line, now, command);
+  const auto &hooks = navlink::g.hooks;
+  int64_t now = hooks.now ? hooks.now() : 0;
+  navlink::RearCommand command;
+  navlink::DecodeRearLine(line, now, command);
   if (!command.alive) return;
   // Any "#CM" line, known or not, tells that the rear unit is there. The GPS reader writes
   // the same field; one 64-bit store, never two halves, even on the 32-bit board.
-  SysInfo *info = g.hooks.info ? g.hooks.info() : nullptr;
+  SysInfo *info = hooks.info ? hooks.info() : nullptr;
   if (info) __atomic_store_n(&info->kv_config.last_rear_alive_received, now, __ATOMIC_RELAXED);
-  if (command.event != RearEvent::None && g.hooks.deliver) g.hooks.deliver(command);
+  if (command.event != navlink::RearEvent::None && hooks.deliver) hooks.deliver(command);
 }

@@ -39,6 +39,10 @@ static_assert(offsetof(RearCmdRecord, nValue) == 8, "RearCmdRecord.nValue");
 static_assert(offsetof(RearCmdRecord, llTick) == 16, "RearCmdRecord.llTick");
 static_assert(offsetof(RearCmdRecord, szText) == 24, "RearCmdRecord.szText");
 
+// The daemon's own types and calls; the record above and ParseRearCommand below are the
+// system's names.
+namespace navlink {
+
 // ---- sending ---------------------------------------------------------------------------
 
 // A "<name>=<data>" line with its terminator must fit 80 bytes.
@@ -108,6 +112,8 @@ struct RearLinkHooks {
   void (*deliver)(const RearCommand &c);  // the event to kv_server (only for event != None)
 };
 void RearLinkSetUp(const RearLinkHooks &hooks);
+
+}  // namespace navlink
 
 // Handles one received line: a "#CM" line sets last_rear_alive_received to now, and a
 // known command is delivered as its event.

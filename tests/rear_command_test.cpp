@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace navlink;  // the daemon's own types under test
+
 namespace {
 
 // ---- receiving -------------------------------------------------------------------------

@@ -30,14 +30,7 @@
   applyFilter();
 
 
-  // Every speed and distance in the page's text follows the unit switch too.
-  function showUnitInText(unit) {
-    const mph = unit === 'mph';
-    document.querySelectorAll('.spd').forEach(e => { e.textContent = (Number(e.dataset.kmh) / (mph ? 1.609344 : 1)).toFixed(0); });
-    document.querySelectorAll('.su').forEach(e => { e.textContent = mph ? 'mph' : 'km/h'; });
-    document.querySelectorAll('.dst').forEach(e => { e.textContent = (Number(e.dataset.km) / (mph ? 1.609344 : 1)).toFixed(1); });
-    document.querySelectorAll('.du').forEach(e => { e.textContent = mph ? 'mi' : 'km'; });
-  }
+  // unit_text.js: showUnitInText(unit), put here when kv_export is built
   document.querySelectorAll('input[name=unit]').forEach(r => {
     r.checked = r.value === (localStorage.getItem('kv-unit') === 'mph' ? 'mph' : 'kmh');
     r.addEventListener('change', () => { localStorage.setItem('kv-unit', r.value); showUnitInText(r.value); });

@@ -13,14 +13,7 @@
   let unit = localStorage.getItem('kv-unit') === 'mph' ? 'mph' : 'kmh';
 
 
-  // Every speed and distance in the page's text follows the unit switch too.
-  function showUnitInText(unit) {
-    const mph = unit === 'mph';
-    document.querySelectorAll('.spd').forEach(e => { e.textContent = (Number(e.dataset.kmh) / (mph ? 1.609344 : 1)).toFixed(0); });
-    document.querySelectorAll('.su').forEach(e => { e.textContent = mph ? 'mph' : 'km/h'; });
-    document.querySelectorAll('.dst').forEach(e => { e.textContent = (Number(e.dataset.km) / (mph ? 1.609344 : 1)).toFixed(1); });
-    document.querySelectorAll('.du').forEach(e => { e.textContent = mph ? 'mi' : 'km'; });
-  }
+  // unit_text.js: showUnitInText(unit), put here when kv_export is built
 
   // ---- the clock ------------------------------------------------------------------
   function now() { return front ? front.currentTime : Number(slider.value); }

@@ -18,7 +18,8 @@
 //   feeder.play(kvsim::readCapture(path), o);
 //   auto expected = kvsim::acceptedLines(feeder.ledger());
 //
-// The program nmea_feeder (nmea_feeder.cpp) does the same on its own pseudo-terminal (see its usage).
+// The program nmea_feeder (nmea_feeder.cpp) does the same on its own pseudo-terminal (see its
+// usage).
 #pragma once
 
 #include <stdint.h>

@@ -132,22 +132,6 @@ std::string scriptText(const ToolScript &s) {
 
 }  // namespace
 
-std::vector<std::string> splitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t nl = text.find('\n', start);
-    if (nl == std::string_view::npos) nl = text.size();
-    lines.emplace_back(text.substr(start, nl - start));
-    start = nl + 1;
-  }
-  return lines;
-}
-
-bool contains(std::string_view haystack, std::string_view needle) {
-  return haystack.find(needle) != std::string_view::npos;
-}
-
 ScopedEnv::ScopedEnv(const char *name) : name_(name) {
   const char *value = getenv(name);
   had_ = value != nullptr;

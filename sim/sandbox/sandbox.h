@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kv_owners.hpp"
+#include "standin.h"
 
 namespace kvsim {
 
@@ -175,9 +176,5 @@ int removeLeftoverSandboxes(const std::string &folder);
 
 // Driver nodes, flash mount and installed files of a new board (sandbox_board.cpp).
 void writeBoardDefaults(const Sandbox &board);
-
-// Text helpers shared by the tests and the stand-ins.
-std::vector<std::string> splitLines(std::string_view text);
-bool contains(std::string_view haystack, std::string_view needle);
 
 }  // namespace kvsim

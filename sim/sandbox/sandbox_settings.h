@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The settings record of a sandbox, for tests and for the stand-ins.
 //
-// The stand-in settings file manager (`file_manager`, sim/standins/file_manager.cpp) owns SysInfo in
-// the segment of key 12930021 and keeps it in a store file of the sandbox. A test reaches
-// the live record through its own mapping, exactly as the programs do:
+// The stand-in settings file manager (`file_manager`, sim/standins/file_manager.cpp) owns SysInfo
+// in the segment of key 12930021 and keeps it in a store file of the sandbox. A test reaches the
+// live record through its own mapping, exactly as the programs do:
 //
 //   kvsim::Sandbox board;
 //   board.startServer("file_manager");        // loads the store, or the defaults below

@@ -10,11 +10,8 @@ if(NOT CMAKE_CROSSCOMPILING)
   if(FUSE3_FOUND)
     kv_standin(kv_cardfs card_fs.cpp)
     target_link_libraries(kv_cardfs PRIVATE PkgConfig::FUSE3)
-  elseif("$ENV{CI}" STREQUAL "true")
-    message(FATAL_ERROR "libfuse3 not found (Debian: libfuse3-dev fuse3): the card's faults "
-                        "must be tested in CI")
   else()
-    message(WARNING "libfuse3 not found (Debian: libfuse3-dev fuse3): the card's fault tests "
-                    "will skip")
+    kv_missing(libfuse3 "libfuse3-dev fuse3" "the card's faults must be tested in CI"
+               "the card's fault tests will skip")
   endif()
 endif()

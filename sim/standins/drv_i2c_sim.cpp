@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The sandbox's simulated I2C bus: the three requests of the board's driver served from
 // register maps below the board root, so that the tool can be run and checked on a
-// workstation (file formats in sim/i2c_bus_format.h). Compiled into workstation builds
-// only, and used only while KV_SYSROOT is set.
+// workstation (file formats in i2c_bus_format.h, beside it). Compiled into the I2C tool's
+// own units (tools/i2c_rw/) in workstation builds only, and used only while KV_SYSROOT is
+// set.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>

@@ -7,6 +7,7 @@
 #include <istream>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,9 @@ std::map<std::string, std::string> keyedWords(std::istream &in);
 std::map<std::string, std::string> keyedWords(const std::string &line);
 // The value of the "key=value" word `key` of a line; "" when the line has none.
 std::string wordOf(const std::string &line, const std::string &key);
+// The lines of a text, without their "\n"; a last line without one counts too.
+std::vector<std::string> splitLines(std::string_view text);
+bool contains(std::string_view haystack, std::string_view needle);
 // Counts the calls of a scripted tool (or sub-command) across processes in
 // sim/tools/<key>.calls; returns the 1-based number of this call.
 int nextToolCall(const std::string &key);

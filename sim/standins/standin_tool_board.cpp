@@ -56,12 +56,7 @@ class MountTable {
     if (lock_) flock(lock_.get(), LOCK_EX);
     std::string text;
     readFile(simPath("/proc/mounts"), text);
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t nl = text.find('\n', start);
-      if (nl == std::string::npos) nl = text.size();
-      std::string line = text.substr(start, nl - start);
-      start = nl + 1;
+    for (const std::string &line : splitLines(text)) {
       if (line.empty()) continue;
       char device[512] = {0}, point[512] = {0};
       sscanf(line.c_str(), "%511s %511s", device, point);

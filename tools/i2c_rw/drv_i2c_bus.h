@@ -3,8 +3,8 @@
  * The four calls through which drv_i2c reaches the device: open, set address, transfer,
  * close. On the board they are open(), ioctl() and close() of the node. In a workstation
  * build with a board root (KV_SYSROOT set) the node path is taken below the root and the
- * requests are served by the sandbox's simulated bus (sim/standins/drv_i2c_sim.cpp); the firmware build
- * has no such seam.
+ * requests are served by the sandbox's simulated bus (sim/standins/drv_i2c_sim.cpp); the firmware
+ * build has no such seam.
  */
 #ifndef KV_DRV_I2C_BUS_H
 #define KV_DRV_I2C_BUS_H

@@ -20,6 +20,7 @@
 #include "nmea_feed.h"
 #include "sandbox_card.h"
 #include "sandbox_link.h"
+#include "standin.h"
 
 namespace {
 
@@ -28,18 +29,7 @@ using namespace std::chrono_literals;
 constexpr auto kRecording = 30s;
 constexpr double kGoalSyncsPerMinute = 60;
 
-int64_t tick() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-std::string wordOf(const std::string &line, const std::string &key) {
-  size_t at = line.find(" " + key + "=");
-  if (at == std::string::npos) return "";
-  at += key.size() + 2;
-  return line.substr(at, line.find(' ', at) - at);
-}
+using kvsim::wordOf;
 
 // The recording's stem below the card ("/Recordings/..."), from kv_server's log.
 std::string stemOnCard(kvsim::Sandbox &board) {
@@ -97,11 +87,11 @@ int main() {
   std::thread feeder([&] { kvsim::NmeaFeeder(unit.gps).play(drive, {.speed = 1.0}, &stop); });
 
   std::this_thread::sleep_for(2s);
-  int64_t began = tick();
+  int64_t began = kv::tick_ms();
   bool sent = kvsim::sendRecordRequests(unit.board, "start kind=always pre=0 length=60000\n");
   std::this_thread::sleep_for(kRecording);
   sent = kvsim::sendRecordRequests(unit.board, "stop\n") && sent;
-  double minutes = static_cast<double>(tick() - began) / 60000.0;
+  double minutes = static_cast<double>(kv::tick_ms() - began) / 60000.0;
   stop = true;
   feeder.join();
   if (!sent) {

@@ -54,12 +54,7 @@ int64_t tick() {
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-std::string wordOf(const std::string &line, const std::string &key) {
-  size_t at = line.find(" " + key + "=");
-  if (at == std::string::npos) return "";
-  at += key.size() + 2;
-  return line.substr(at, line.find(' ', at) - at);
-}
+using kvsim::wordOf;
 
 // "$GPRMC,hhmmss.ss,..." -> milliseconds of the day.
 int64_t rmcTime(const std::string &sentence) {
